@@ -1,5 +1,7 @@
 #include "ImageHandle.h"
 
+#include "RawImage.h"
+#include "VmdkImage.h"
 #include "ZeroImage.h"
 
 namespace qvt {
@@ -9,10 +11,25 @@ bool ImageRangeFits(std::uint64_t offset, std::uint32_t length, std::uint32_t se
   return offset <= end && length <= end - offset;
 }
 
+namespace {
+
+VmdkImage* Vmdk(const ImageHandle* image) { return static_cast<VmdkImage*>(image->impl); }
+VmdkParentView* View(const ImageHandle* image) {
+  return static_cast<VmdkParentView*>(image->impl);
+}
+
+}  // namespace
+
 DiskResult ImageGetSize(const ImageHandle* image, ImageGeometry* geometry) {
   switch (image->kind) {
+    case IMAGE_VMDK:
+      return VmdkImageGetSize(Vmdk(image), geometry);
+    case IMAGE_RAW_NDI:
+      return RawImageGetSize(image->impl, geometry);
     case IMAGE_ZERO:
       return ZeroImageGetSize(image->impl, geometry);
+    case IMAGE_PARENT_VIEW:
+      return VmdkParentViewGetSize(View(image), geometry);
     default:
       return DISK_E_LIMIT;
   }
@@ -21,8 +38,14 @@ DiskResult ImageGetSize(const ImageHandle* image, ImageGeometry* geometry) {
 DiskResult ImageRead(ImageHandle* image, std::uint64_t offset, std::uint32_t length,
                      void* buffer) {
   switch (image->kind) {
+    case IMAGE_VMDK:
+      return VmdkImageRead(Vmdk(image), offset, length, buffer);
+    case IMAGE_RAW_NDI:
+      return RawImageRead(image->impl, offset, length, buffer);
     case IMAGE_ZERO:
       return ZeroImageRead(image->impl, offset, length, buffer);
+    case IMAGE_PARENT_VIEW:
+      return VmdkParentViewRead(View(image), offset, length, buffer);
     default:
       return DISK_E_LIMIT;
   }
@@ -30,12 +53,15 @@ DiskResult ImageRead(ImageHandle* image, std::uint64_t offset, std::uint32_t len
 
 DiskResult ImageWrite(ImageHandle* image, std::uint64_t offset, std::uint32_t length,
                       const void* data) {
-  (void)offset;
-  (void)length;
-  (void)data;
   switch (image->kind) {
+    case IMAGE_VMDK:
+      return VmdkImageWrite(Vmdk(image), offset, length, data);
+    case IMAGE_RAW_NDI:
+      return RawImageWrite(image->impl, offset, length, data);
     case IMAGE_ZERO:
       return DISK_E_WRITE;  // nothing can be written to the zero image
+    case IMAGE_PARENT_VIEW:
+      return VmdkParentViewWrite(View(image), offset, length, data);
     default:
       return DISK_E_LIMIT;
   }
@@ -43,10 +69,9 @@ DiskResult ImageWrite(ImageHandle* image, std::uint64_t offset, std::uint32_t le
 
 DiskResult ImageIsRangeEmpty(ImageHandle* image, const AllocationMap* map, std::uint32_t first,
                              std::uint32_t count, bool* empty) {
-  (void)map;
-  (void)first;
-  (void)count;
   switch (image->kind) {
+    case IMAGE_VMDK:
+      return VmdkImageIsRangeEmpty(Vmdk(image), map, first, count, empty);
     case IMAGE_ZERO:
       *empty = true;
       return DISK_OK;
@@ -54,6 +79,8 @@ DiskResult ImageIsRangeEmpty(ImageHandle* image, const AllocationMap* map, std::
       // No emptiness query for raw images: everything must be copied.
       *empty = false;
       return DISK_OK;
+    case IMAGE_PARENT_VIEW:
+      return VmdkParentViewIsRangeEmpty(View(image), map, first, count, empty);
     default:
       return DISK_E_LIMIT;
   }
@@ -61,19 +88,29 @@ DiskResult ImageIsRangeEmpty(ImageHandle* image, const AllocationMap* map, std::
 
 DiskResult ImageIsRangeAbsent(ImageHandle* image, std::uint32_t first, std::uint32_t count,
                               bool* absent) {
-  (void)image;
-  (void)first;
-  (void)count;
-  (void)absent;
-  return DISK_E_LIMIT;
+  switch (image->kind) {
+    case IMAGE_VMDK:
+      return VmdkImageIsRangeAbsent(Vmdk(image), first, count, absent);
+    case IMAGE_PARENT_VIEW:
+      return VmdkParentViewIsRangeAbsent(View(image), first, count, absent);
+    default:
+      return DISK_E_LIMIT;
+  }
 }
 
 void ImageClose(ImageHandle* image) {
   switch (image->kind) {
+    case IMAGE_VMDK:
+      VmdkImageClose(Vmdk(image));
+      break;
+    case IMAGE_RAW_NDI:
+      RawImageClose(image->impl);
+      break;
     case IMAGE_ZERO:
       ZeroImageClose(image->impl);
       break;
     default:
+      // A parent view belongs to the VMDK child that made it.
       break;
   }
   *image = NoImage();

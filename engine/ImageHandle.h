@@ -16,6 +16,7 @@ enum ImageKind : std::int32_t {
   IMAGE_VHD = 10,
   IMAGE_RAW_NDI = -1,
   IMAGE_ZERO = -6,
+  IMAGE_PARENT_VIEW = -7,  // a VMDK child's parent seen at the child's capacity
   IMAGE_NONE = 29,  // nothing is open
 };
 

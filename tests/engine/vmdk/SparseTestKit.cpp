@@ -1,5 +1,7 @@
 #include "SparseTestKit.h"
 
+#include "AllocationMap.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,10 +9,12 @@
 #include <iterator>
 
 namespace qvt {
+namespace {
 
-// The map's side of the emptiness query, as the filesystem readers will give it.
-DiskResult AllocationMapGetBits(const AllocationMap* map, std::uint32_t first, std::uint32_t count,
-                                std::uint8_t* bits) {
+// The map's side of the emptiness query, answered from the test's flags the
+// way the filesystem readers will answer from theirs.
+DiskResult TestMapBits(const AllocationMap* map, std::uint32_t first, std::uint32_t count,
+                       std::uint8_t* bits) {
   map->asked.emplace_back(first, count);
   if (map->failure != DISK_OK) return map->failure;
   std::memset(bits, 0, (count + 7) / 8);
@@ -22,6 +26,11 @@ DiskResult AllocationMapGetBits(const AllocationMap* map, std::uint32_t first, s
   return DISK_OK;
 }
 
+struct RegisterTestMap {
+  RegisterTestMap() { AllocationMapSetQuery(&TestMapBits); }
+} registerTestMap;
+
+}  // namespace
 }  // namespace qvt
 
 namespace qvt::test {

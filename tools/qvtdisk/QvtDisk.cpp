@@ -1,0 +1,143 @@
+#include "QvtDisk.h"
+
+#include <vector>
+
+#include "ImageHandle.h"
+#include "ImageOpen.h"
+#include "ToolText.h"
+#include "Verbs.h"
+#include "VmdkImage.h"
+
+namespace qvt::qvtdisk {
+namespace {
+
+const char kUsage[] =
+    "usage: qvtdisk VERB ARGUMENTS\n"
+    "\n"
+    "  info PATH                  kind, capacity and geometry of the disk, and each disk\n"
+    "                             of its parent chain: createType, CID, parentCID,\n"
+    "                             parent hint and the grains it holds\n"
+    "  export PATH RAWFILE        the whole disk as seen through its chain, into RAWFILE\n"
+    "  write PATH OFFSET RAWFILE  the bytes of RAWFILE into the disk at byte OFFSET\n"
+    "  set-parent-hint PATH HINT  make HINT the disk's parentFileNameHint: a Windows\n"
+    "                             path, relative to the disk's folder (..\\base.vmdk)\n"
+    "                             or absolute (Z:\\vm\\base.vmdk)\n"
+    "  child PARENT CHILD [--absolute]\n"
+    "                             a new, empty delta disk CHILD over PARENT; its\n"
+    "                             parent hint is relative unless --absolute is given\n"
+    "\n"
+    "PATH and RAWFILE are paths of this system. Long work shows its progress on a\n"
+    "terminal; Ctrl+C stops it cleanly (a stopped export removes its RAWFILE, a\n"
+    "stopped write leaves the disk with what was written so far).\n"
+    "Exit status: 0 done, 1 stopped, 2 usage error, 3 engine error.\n";
+
+int Usage(Console& console, const std::string& problem) {
+  if (!problem.empty()) console.Err("qvtdisk: " + problem + "\n");
+  console.Err(kUsage);
+  return kExitUsage;
+}
+
+bool ParseOffset(const std::string& text, std::uint64_t* value) {
+  if (text.empty() || text.size() > 20) return false;
+  std::uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (v > (UINT64_MAX - digit) / 10) return false;
+    v = v * 10 + digit;
+  }
+  *value = v;
+  return true;
+}
+
+int RunChild(const std::vector<std::string>& args, Console& console) {
+  const bool absolute = args.size() == 4 && args[3] == "--absolute";
+  if (args.size() != 3 && !absolute) {
+    return Usage(console, "child takes PARENT CHILD and, at most, --absolute");
+  }
+  ToolPath parent{args[1], std::string()};
+  ToolPath child{args[2], std::string()};
+  for (ToolPath* p : {&parent, &child}) {
+    if (!EnginePathFromNative(p->native, &p->engine)) {
+      return Usage(console, "'" + p->native + "' has no form the disk engine can use");
+    }
+  }
+  return ChildVerb(console, parent, child, absolute);
+}
+
+}  // namespace
+
+int EngineFailure(Console& console, const std::string& what, DiskResult result) {
+  if (result == DISK_CANCELLED) {
+    console.Err("qvtdisk: stopped\n");
+    return kExitCancelled;
+  }
+  console.Err("qvtdisk: " + what + ": " + DiskResultText(result) + "\n");
+  return kExitEngine;
+}
+
+DiskResult OpenDisk(Console& console, const ToolPath& disk, bool readOnly,
+                    std::uint32_t parentMode, ImageHandle* image) {
+  ProgressBar quiet(console, false);
+  const DiskResult r = ImageOpen(image, disk.engine.c_str(), readOnly, parentMode,
+                                 &ProgressBar::Report, &quiet);
+  if (r == DISK_E_LIMIT) {
+    // Detection hides the reason a VMDK was refused; ask the VMDK opener
+    // alone so that the user learns it.
+    VmdkImage* vmdk = nullptr;
+    const DiskResult why = VmdkImageOpen(&vmdk, disk.engine.c_str(), readOnly, parentMode,
+                                         &ProgressBar::Report, &quiet);
+    VmdkImageClose(vmdk);
+    if (why != DISK_OK && why != DISK_CANCELLED) {
+      console.Err("qvtdisk: " + disk.native + " as a VMDK disk: " + DiskResultText(why) + "\n");
+    }
+  }
+  return r;
+}
+
+int Run(const std::vector<std::string>& args, Console& console) {
+  if (args.empty()) return Usage(console, "");
+  const std::string& verb = args[0];
+  if (verb == "help" || verb == "--help" || verb == "-h") {
+    console.Out(kUsage);
+    return kExitOk;
+  }
+  if (verb == "child") return RunChild(args, console);
+  struct VerbShape {
+    const char* name;
+    std::size_t arguments;
+  };
+  static const VerbShape kVerbs[] = {
+      {"info", 1}, {"export", 2}, {"write", 3}, {"set-parent-hint", 2}};
+  const VerbShape* shape = nullptr;
+  for (const VerbShape& v : kVerbs) {
+    if (verb == v.name) shape = &v;
+  }
+  if (shape == nullptr) return Usage(console, "unknown verb '" + verb + "'");
+  if (args.size() != shape->arguments + 1) {
+    return Usage(console, verb + " takes " + std::to_string(shape->arguments) + " argument" +
+                              (shape->arguments == 1 ? "" : "s"));
+  }
+
+  ToolPath disk;
+  disk.native = args[1];
+  if (!EnginePathFromNative(disk.native, &disk.engine)) {
+    return Usage(console, "'" + disk.native + "' has no form the disk engine can use");
+  }
+  if (verb == "info") return InfoVerb(console, disk);
+  if (verb == "set-parent-hint") return SetParentHintVerb(console, disk, args[2]);
+
+  ToolPath raw;
+  raw.native = args.back();
+  if (!EnginePathFromNative(raw.native, &raw.engine)) {
+    return Usage(console, "'" + raw.native + "' has no form the disk engine can use");
+  }
+  if (verb == "export") return ExportVerb(console, disk, raw);
+  std::uint64_t offset = 0;
+  if (!ParseOffset(args[2], &offset)) {
+    return Usage(console, "OFFSET must be a decimal byte count, not '" + args[2] + "'");
+  }
+  return WriteVerb(console, disk, offset, raw);
+}
+
+}  // namespace qvt::qvtdisk
