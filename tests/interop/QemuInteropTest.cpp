@@ -23,6 +23,8 @@
 namespace qvt {
 namespace {
 
+using test::PeerWrite;
+using test::QemuWrites;
 using test::Quote;
 
 #define QVT_NEED_PEER_TOOLS()                                                           \
@@ -40,21 +42,6 @@ int ExitCode(int status) {
 #else
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-}
-
-struct PeerWrite {
-  std::uint64_t offset;
-  std::uint32_t length;
-  int pattern;
-};
-
-std::string QemuWrites(const std::vector<PeerWrite>& writes) {
-  std::string commands;
-  for (const PeerWrite& w : writes) {
-    commands += " -c 'write -q -P " + std::to_string(w.pattern) + " " + std::to_string(w.offset) +
-                " " + std::to_string(w.length) + "'";
-  }
-  return commands;
 }
 
 class Interop : public testing::Test {

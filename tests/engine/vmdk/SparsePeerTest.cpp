@@ -15,6 +15,9 @@
 namespace qvt {
 namespace {
 
+using test::PeerWrite;
+using test::QemuWrites;
+
 using test::MemoryDisk;
 using test::Quote;
 using Bytes = std::vector<std::uint8_t>;
@@ -47,21 +50,6 @@ class Peer : public testing::Test {
 
   test::TempFolder dir_;
 };
-
-struct PeerWrite {
-  std::uint64_t offset;
-  std::uint32_t length;
-  int pattern;
-};
-
-std::string QemuWrites(const std::vector<PeerWrite>& writes) {
-  std::string commands;
-  for (const PeerWrite& w : writes) {
-    commands += " -c 'write -P " + std::to_string(w.pattern) + " " + std::to_string(w.offset) +
-                " " + std::to_string(w.length) + "'";
-  }
-  return commands;
-}
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 

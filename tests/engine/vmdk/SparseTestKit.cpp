@@ -210,6 +210,15 @@ int Run(const std::string& command, std::string* log) {
 
 std::string Quote(const std::string& path) { return "'" + path + "'"; }
 
+std::string QemuWrites(const std::vector<PeerWrite>& writes) {
+  std::string commands;
+  for (const PeerWrite& w : writes) {
+    commands += " -c 'write -q -P " + std::to_string(w.pattern) + " " + std::to_string(w.offset) +
+                " " + std::to_string(w.length) + "'";
+  }
+  return commands;
+}
+
 bool ProgressLog::Record(std::uint32_t done, std::uint32_t total, void* context) {
   auto* log = static_cast<ProgressLog*>(context);
   log->calls.emplace_back(done, total);

@@ -85,6 +85,14 @@ bool PeerToolsAvailable();
 int Run(const std::string& command, std::string* log = nullptr);
 std::string Quote(const std::string& path);
 
+// qemu-io writes of a byte pattern, as -c arguments for one qemu-io call.
+struct PeerWrite {
+  std::uint64_t offset;
+  std::uint32_t length;
+  int pattern;
+};
+std::string QemuWrites(const std::vector<PeerWrite>& writes);
+
 // Records (done, total) and answers false at call `stopAt` (-1: never).
 struct ProgressLog {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> calls;
