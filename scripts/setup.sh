@@ -14,8 +14,10 @@ packages=(
   mingw-w64-x86-64-dev libz-mingw-w64-dev
   # running and looking at the Windows build
   wine wine64 fonts-wine xvfb xauth x11-utils fonts-ipafont-gothic fonts-ipafont-mincho locales
-  # peer tools for the interoperability tests
-  qemu-utils
+  # peer tools for the interoperability tests: disk images, partition
+  # tables, LVM2, VHD chains, and the guest filesystems the trim map reads
+  qemu-utils fdisk gdisk lvm2 libvslvm-utils python3-libvslvm libvhdi-utils python3-libvhdi
+  ntfs-3g exfatprogs dosfstools mtools e2fsprogs xfsprogs sleuthkit hfsplus
 )
 
 as_root() {

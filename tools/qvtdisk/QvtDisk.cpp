@@ -25,6 +25,10 @@ const char kUsage[] =
     "  child PARENT CHILD [--absolute]\n"
     "                             a new, empty delta disk CHILD over PARENT; its\n"
     "                             parent hint is relative unless --absolute is given\n"
+    "  map PATH [--bits FIRST COUNT]\n"
+    "                             the trim map of the disk: its volumes, filesystems\n"
+    "                             and the sectors in use and free in each; with\n"
+    "                             --bits, one 0/1 per sector of that range instead\n"
     "\n"
     "PATH and RAWFILE are paths of this system. Long work shows its progress on a\n"
     "terminal; Ctrl+C stops it cleanly (a stopped export removes its RAWFILE, a\n"
@@ -48,6 +52,26 @@ bool ParseOffset(const std::string& text, std::uint64_t* value) {
   }
   *value = v;
   return true;
+}
+
+int RunMap(const std::vector<std::string>& args, Console& console) {
+  const bool bits = args.size() == 5 && args[2] == "--bits";
+  if (args.size() != 2 && !bits) {
+    return Usage(console, "map takes PATH and, optionally, --bits FIRST COUNT");
+  }
+  ToolPath disk{args[1], std::string()};
+  if (!EnginePathFromNative(disk.native, &disk.engine)) {
+    return Usage(console, "'" + disk.native + "' has no form the disk engine can use");
+  }
+  if (!bits) return MapVerb(console, disk);
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+  if (!ParseOffset(args[3], &first) || !ParseOffset(args[4], &count) || first > UINT32_MAX ||
+      count > UINT32_MAX) {
+    return Usage(console, "FIRST and COUNT must be decimal sector numbers below 2^32");
+  }
+  return MapBitsVerb(console, disk, static_cast<std::uint32_t>(first),
+                     static_cast<std::uint32_t>(count));
 }
 
 int RunChild(const std::vector<std::string>& args, Console& console) {
@@ -103,6 +127,7 @@ int Run(const std::vector<std::string>& args, Console& console) {
     return kExitOk;
   }
   if (verb == "child") return RunChild(args, console);
+  if (verb == "map") return RunMap(args, console);
   struct VerbShape {
     const char* name;
     std::size_t arguments;

@@ -22,6 +22,8 @@ int ExportVerb(Console& console, const ToolPath& disk, const ToolPath& raw);
 int WriteVerb(Console& console, const ToolPath& disk, std::uint64_t offset, const ToolPath& raw);
 int SetParentHintVerb(Console& console, const ToolPath& disk, const std::string& hint);
 int ChildVerb(Console& console, const ToolPath& parent, const ToolPath& child, bool absolute);
+int MapVerb(Console& console, const ToolPath& disk);
+int MapBitsVerb(Console& console, const ToolPath& disk, std::uint32_t first, std::uint32_t count);
 
 // Prints the failure ("stopped" for a cancellation); the exit status.
 int EngineFailure(Console& console, const std::string& what, DiskResult result);

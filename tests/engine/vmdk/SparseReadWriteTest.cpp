@@ -10,6 +10,7 @@
 #include "Heap.h"
 #include "SparseExtent.h"
 #include "SparseTestKit.h"
+#include "TestAllocationMap.h"
 #include "ZeroImage.h"
 
 namespace qvt {

@@ -1,6 +1,6 @@
 // Helpers of the extent tests: disks in memory as writer sources, byte
 // patches of extent files, the peer tools (qemu-img, qemu-io), a progress
-// recorder, and the allocation map the tests hand to the emptiness queries.
+// recorder.
 #ifndef QVT_TESTS_ENGINE_VMDK_SPARSETESTKIT_H
 #define QVT_TESTS_ENGINE_VMDK_SPARSETESTKIT_H
 
@@ -12,17 +12,6 @@
 #include "SparseExtent.h"
 #include "SparseSource.h"
 #include "TempFolder.h"
-
-namespace qvt {
-
-// The test's allocation map: one flag per sector of the whole disk.
-struct AllocationMap {
-  std::vector<bool> used;
-  DiskResult failure = DISK_OK;  // answered instead of bits when set
-  mutable std::vector<std::pair<std::uint32_t, std::uint32_t>> asked;  // (first, count)
-};
-
-}  // namespace qvt
 
 namespace qvt::test {
 

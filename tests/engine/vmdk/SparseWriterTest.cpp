@@ -11,6 +11,7 @@
 #include "SparseExtent.h"
 #include "SparseLayout.h"
 #include "SparseTestKit.h"
+#include "TestAllocationMap.h"
 #include "ZeroImage.h"
 
 namespace qvt {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AllocationMap.h"
+#include "TestAllocationMap.h"
 #include "ImageOpen.h"
 #include "VmdkImage.h"
 #include "VmdkImageTestKit.h"
