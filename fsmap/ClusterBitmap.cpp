@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "FsHandlers.h"
 #include "Heap.h"
 
 namespace qvt {
@@ -37,10 +36,13 @@ DiskResult ClusterBitmapQuery(const void* state, std::uint32_t first, std::uint3
   // that were loaded) are never called free.
   const std::uint64_t known =
       std::min<std::uint64_t>(map->unitCount, static_cast<std::uint64_t>(map->bitmapBytes) * 8);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint64_t unit = (static_cast<std::uint64_t>(first) + i) / map->sectorsPerUnit;
+  std::uint64_t sector = first;
+  std::uint64_t out = firstBit;
+  for (std::uint32_t i = 0; i < count; ++i, ++sector, ++out) {
+    const std::uint64_t unit = sector / map->sectorsPerUnit;
     const bool used = unit >= known || ((map->bits[unit / 8] >> (unit % 8)) & 1) != 0;
-    SetBitRange(bits, firstBit + i, 1, used);
+    const auto mask = static_cast<std::uint8_t>(1u << (out % 8));
+    bits[out / 8] = static_cast<std::uint8_t>(used ? (bits[out / 8] | mask) : (bits[out / 8] & ~mask));
   }
   return DISK_OK;
 }
