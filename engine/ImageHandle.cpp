@@ -1,6 +1,7 @@
 #include "ImageHandle.h"
 
 #include "RawImage.h"
+#include "VhdImage.h"
 #include "VmdkImage.h"
 #include "ZeroImage.h"
 
@@ -14,6 +15,11 @@ bool ImageRangeFits(std::uint64_t offset, std::uint32_t length, std::uint32_t se
 namespace {
 
 VmdkImage* Vmdk(const ImageHandle* image) { return static_cast<VmdkImage*>(image->impl); }
+// A VHD handle without its image (as a caller may build one by hand) is no
+// image the engine serves.
+VhdImage* Vhd(const ImageHandle* image) { return static_cast<VhdImage*>(image->impl); }
+bool HasVhd(const ImageHandle* image) { return image->kind == IMAGE_VHD && image->impl != nullptr; }
+
 VmdkParentView* View(const ImageHandle* image) {
   return static_cast<VmdkParentView*>(image->impl);
 }
@@ -21,6 +27,7 @@ VmdkParentView* View(const ImageHandle* image) {
 }  // namespace
 
 DiskResult ImageGetSize(const ImageHandle* image, ImageGeometry* geometry) {
+  if (HasVhd(image)) return VhdImageGetSize(Vhd(image), geometry);
   switch (image->kind) {
     case IMAGE_VMDK:
       return VmdkImageGetSize(Vmdk(image), geometry);
@@ -37,6 +44,7 @@ DiskResult ImageGetSize(const ImageHandle* image, ImageGeometry* geometry) {
 
 DiskResult ImageRead(ImageHandle* image, std::uint64_t offset, std::uint32_t length,
                      void* buffer) {
+  if (HasVhd(image)) return VhdImageRead(Vhd(image), offset, length, buffer);
   switch (image->kind) {
     case IMAGE_VMDK:
       return VmdkImageRead(Vmdk(image), offset, length, buffer);
@@ -53,6 +61,7 @@ DiskResult ImageRead(ImageHandle* image, std::uint64_t offset, std::uint32_t len
 
 DiskResult ImageWrite(ImageHandle* image, std::uint64_t offset, std::uint32_t length,
                       const void* data) {
+  if (HasVhd(image)) return VhdImageWrite(Vhd(image), offset, length, data);
   switch (image->kind) {
     case IMAGE_VMDK:
       return VmdkImageWrite(Vmdk(image), offset, length, data);
@@ -69,6 +78,7 @@ DiskResult ImageWrite(ImageHandle* image, std::uint64_t offset, std::uint32_t le
 
 DiskResult ImageIsRangeEmpty(ImageHandle* image, const AllocationMap* map, std::uint32_t first,
                              std::uint32_t count, bool* empty) {
+  if (HasVhd(image)) return VhdImageIsRangeEmpty(Vhd(image), map, first, count, empty);
   switch (image->kind) {
     case IMAGE_VMDK:
       return VmdkImageIsRangeEmpty(Vmdk(image), map, first, count, empty);
@@ -88,6 +98,7 @@ DiskResult ImageIsRangeEmpty(ImageHandle* image, const AllocationMap* map, std::
 
 DiskResult ImageIsRangeAbsent(ImageHandle* image, std::uint32_t first, std::uint32_t count,
                               bool* absent) {
+  if (HasVhd(image)) return VhdImageIsRangeAbsent(Vhd(image), first, count, absent);
   switch (image->kind) {
     case IMAGE_VMDK:
       return VmdkImageIsRangeAbsent(Vmdk(image), first, count, absent);
@@ -100,6 +111,9 @@ DiskResult ImageIsRangeAbsent(ImageHandle* image, std::uint32_t first, std::uint
 
 void ImageClose(ImageHandle* image) {
   switch (image->kind) {
+    case IMAGE_VHD:
+      VhdImageClose(Vhd(image));
+      break;
     case IMAGE_VMDK:
       VmdkImageClose(Vmdk(image));
       break;

@@ -5,6 +5,7 @@
 #include "ImageOpenChain.h"
 #include "RawImage.h"
 #include "TextCompare.h"
+#include "VhdImage.h"
 #include "VmdkImage.h"
 
 namespace qvt {
@@ -34,6 +35,15 @@ DiskResult OpenRaw(ImageHandle* image, const OpenRequest& r) {
   return RawImageOpen(image, r.path, r.readOnly);
 }
 
+DiskResult OpenVhd(ImageHandle* image, const OpenRequest& r) {
+  VhdImage* vhd = nullptr;
+  const DiskResult result =
+      VhdImageOpenInChain(&vhd, r.path, r.readOnly, r.parentMode, nullptr, r.chain);
+  if (result != DISK_OK) return result;
+  *image = ImageHandle{IMAGE_VHD, vhd};
+  return DISK_OK;
+}
+
 DiskResult OpenUnsupported(ImageHandle*, const OpenRequest&) { return DISK_E_UNSUPPORTED; }
 
 struct Handler {
@@ -47,8 +57,8 @@ enum HandlerId : std::uint8_t { H_VMDK, H_VHDX, H_VHD, H_QCOW, H_QCOW2, H_RAW_ND
 
 constexpr Handler kHandlers[H_COUNT] = {
     {&OpenVmdk, 0},                                // H_VMDK
-    {&OpenUnsupported, 0},                         // H_VHDX
-    {&OpenUnsupported, 0},                         // H_VHD
+    {&OpenVhd, 0},                                 // H_VHDX
+    {&OpenVhd, 0},                                 // H_VHD
     {&OpenUnsupported, kImageKindQcowVersion},     // H_QCOW
     {&OpenUnsupported, kImageKindQcow2Version},    // H_QCOW2
     {&OpenRaw, 0},                                 // H_RAW_NDI

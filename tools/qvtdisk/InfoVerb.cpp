@@ -3,6 +3,7 @@
 
 #include "ToolText.h"
 #include "Verbs.h"
+#include "VhdImage.h"
 #include "VmdkImage.h"
 
 namespace qvt::qvtdisk {
@@ -42,6 +43,27 @@ DiskResult DescribeVmdk(Console& console, VmdkImage* image, int index) {
   return r;
 }
 
+// One VHD of the chain and, below it, its parents.
+void DescribeVhdChain(Console& console, VhdImage* image) {
+  console.Out("chain:\n");
+  int index = 0;
+  for (VhdImage* at = image; at != nullptr; ++index) {
+    std::uint32_t held = 0;
+    for (std::uint32_t i = 0; i < at->blocks; ++i) held += at->bat[i] != kVhdUnusedBlock ? 1 : 0;
+    std::string text = "  disk " + std::to_string(index) + ": " +
+                       NativeFromEngine(at->path.CString()) + "\n";
+    text += std::string("    type: ") + (at->differencing ? "differencing" : "dynamic") + "\n";
+    text += "    block size: " + std::to_string(at->blockSize) + " bytes\n";
+    text += "    blocks: " + std::to_string(held) + " of " + std::to_string(at->blocks) +
+            " allocated\n";
+    console.Out(text);
+    if (at->parentMissing) console.Out("  parent: not opened\n");
+    const ImageHandle* parent = &at->parent;
+    at = VhdImageFromHandle(parent);
+    if (parent->kind != IMAGE_NONE && at == nullptr) console.Out("  parent: not a VHD image\n");
+  }
+}
+
 }  // namespace
 
 int InfoVerb(Console& console, const ToolPath& disk) {
@@ -56,12 +78,17 @@ int InfoVerb(Console& console, const ToolPath& disk) {
   }
   VmdkImage* vmdk = VmdkImageFromHandle(&image);
   std::string text = "kind: ";
-  text += vmdk != nullptr ? "VMDK" : image.kind == IMAGE_RAW_NDI ? "raw (.ndi)" : "other";
+  VhdImage* vhd = VhdImageFromHandle(&image);
+  text += vmdk != nullptr  ? "VMDK"
+          : vhd != nullptr ? "VHD"
+          : image.kind == IMAGE_RAW_NDI ? "raw (.ndi)"
+                                        : "other";
   text += "\ncapacity: " + std::to_string(g.sectors) + " sectors (" + Bytes(g.sectors) +
           " bytes)\n";
   text += "geometry: " + std::to_string(g.heads) + " heads, " + std::to_string(g.sectorsPerTrack) +
           " sectors per track, " + std::to_string(g.sectorSize) + " bytes per sector\n";
   console.Out(text);
+  if (vhd != nullptr) DescribeVhdChain(console, vhd);
   if (vmdk != nullptr) {
     console.Out("chain:\n");
     int index = 0;

@@ -6,6 +6,7 @@
 #include "ImageOpen.h"
 #include "ToolText.h"
 #include "Verbs.h"
+#include "VhdImage.h"
 #include "VmdkImage.h"
 
 namespace qvt::qvtdisk {
@@ -25,6 +26,15 @@ const char kUsage[] =
     "  child PARENT CHILD [--absolute]\n"
     "                             a new, empty delta disk CHILD over PARENT; its\n"
     "                             parent hint is relative unless --absolute is given\n"
+    "                             (a VHD parent gets a VHD differencing child)\n"
+    "  fold-parent CHILD [--commit|--discard]\n"
+    "                             fold the VHD parent's own sectors into CHILD, which\n"
+    "                             then names the grandparent as its parent\n"
+    "  fold-chain CHILD [--commit|--discard]\n"
+    "                             fold all CHILD sees through its VHD chain into it;\n"
+    "                             CHILD becomes a dynamic image of its own. Folds work\n"
+    "                             on CHILD_QVT_TEMP; after success it replaces CHILD\n"
+    "                             (--commit, the default) or is deleted (--discard)\n"
     "  map PATH [--bits FIRST COUNT]\n"
     "                             the trim map of the disk: its volumes, filesystems\n"
     "                             and the sectors in use and free in each; with\n"
@@ -89,6 +99,28 @@ int RunChild(const std::vector<std::string>& args, Console& console) {
   return ChildVerb(console, parent, child, absolute);
 }
 
+int RunFold(const std::vector<std::string>& args, Console& console) {
+  const bool chain = args[0] == "fold-chain";
+  bool commit = true;
+  if (args.size() == 3 && (args[2] == "--commit" || args[2] == "--discard")) {
+    commit = args[2] == "--commit";
+  } else if (args.size() != 2) {
+    return Usage(console, args[0] + " takes CHILD and, at most, --commit or --discard");
+  }
+  ToolPath child{args[1], std::string()};
+  if (!EnginePathFromNative(child.native, &child.engine)) {
+    return Usage(console, "'" + child.native + "' has no form the disk engine can use");
+  }
+  return chain ? FoldChainVerb(console, child, commit) : FoldParentVerb(console, child, commit);
+}
+
+bool IsVhdName(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return tail == ".vhd";
+}
+
 }  // namespace
 
 int EngineFailure(Console& console, const std::string& what, DiskResult result) {
@@ -115,6 +147,16 @@ DiskResult OpenDisk(Console& console, const ToolPath& disk, bool readOnly,
     if (why != DISK_OK && why != DISK_CANCELLED) {
       console.Err("qvtdisk: " + disk.native + " as a VMDK disk: " + DiskResultText(why) + "\n");
     }
+    if (IsVhdName(disk.native)) {
+      VhdImage* vhd = nullptr;
+      const DiskResult vhdWhy =
+          VhdImageOpen(&vhd, disk.engine.c_str(), readOnly, parentMode, nullptr);
+      VhdImageClose(vhd);
+      if (vhdWhy != DISK_OK) {
+        console.Err("qvtdisk: " + disk.native + " as a VHD image: " + DiskResultText(vhdWhy) +
+                    "\n");
+      }
+    }
   }
   return r;
 }
@@ -128,6 +170,7 @@ int Run(const std::vector<std::string>& args, Console& console) {
   }
   if (verb == "child") return RunChild(args, console);
   if (verb == "map") return RunMap(args, console);
+  if (verb == "fold-parent" || verb == "fold-chain") return RunFold(args, console);
   struct VerbShape {
     const char* name;
     std::size_t arguments;

@@ -22,6 +22,10 @@ int ExportVerb(Console& console, const ToolPath& disk, const ToolPath& raw);
 int WriteVerb(Console& console, const ToolPath& disk, std::uint64_t offset, const ToolPath& raw);
 int SetParentHintVerb(Console& console, const ToolPath& disk, const std::string& hint);
 int ChildVerb(Console& console, const ToolPath& parent, const ToolPath& child, bool absolute);
+// Folds a VHD child's parent (or whole chain) into it; `commit` puts the
+// result in place, otherwise the working copy is dropped.
+int FoldParentVerb(Console& console, const ToolPath& child, bool commit);
+int FoldChainVerb(Console& console, const ToolPath& child, bool commit);
 int MapVerb(Console& console, const ToolPath& disk);
 int MapBitsVerb(Console& console, const ToolPath& disk, std::uint32_t first, std::uint32_t count);
 
