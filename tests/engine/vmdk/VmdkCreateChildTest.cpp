@@ -123,7 +123,7 @@ TEST_F(ChildDescriptor, CarriesANewCidTheParentsCidAndNoDiskDatabase) {
   const std::string parent = dir_.ReadFile(L"p.vmdk");
   const std::string child = Descriptor(L"c.vmdk");
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(parent, m, std::regex("CID=([0-9a-f]{8})")));
+  ASSERT_TRUE(std::regex_search(parent, m, std::regex("\nCID=([0-9a-f]{1,8})\n")));
   const std::string parentCid = m[1];
   EXPECT_NE(child.find("parentCID=" + parentCid), std::string::npos) << child;
   EXPECT_TRUE(std::regex_search(child, std::regex("\nCID=[0-9a-f]{8}\n"))) << child;
