@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "AllocationMapBuild.h"
+#include "FsHandlers.h"
 #include "FsmapTestKit.h"
 
 namespace qvt::test {
@@ -41,6 +42,15 @@ void ExtractVolume(const std::string& diskNative, std::uint32_t first, std::uint
 // Sectors [first, first + count) marked true in `used` that the map calls
 // free: the faults the property forbids. Empty when there are none.
 std::vector<std::uint32_t> UsedButFree(const std::vector<bool>& used, const std::vector<bool>& map);
+
+// One reader opened directly on the volume [first, first + count) of a
+// disk, and its answer for the volume's first `querySectors` sectors.
+struct ReaderAnswer {
+  DiskResult open;
+  std::vector<bool> used;  // per volume sector, when the open succeeded
+};
+ReaderAnswer AskReader(const FsHandler& handler, RawDisk* disk, std::uint32_t first, std::uint32_t count,
+                       std::uint32_t querySectors);
 
 }  // namespace qvt::test
 
