@@ -42,7 +42,7 @@ const ExtCase kCases[] = {
 };
 
 struct ExtVolume {
-  const ExtCase* spec;
+  const ExtCase* recipe;
   std::string image;    // the bare volume as made
   std::string files;    // the tree the volume must hold after the removals
   std::uint32_t sectors;
@@ -144,7 +144,7 @@ void Dumpe2fsView(const std::string& image, std::uint32_t* blockSize, std::vecto
 
 TEST_F(ExtPeer, MapMatchesDumpe2fsFreeRangesAndNeverFreesAUsedSector) {
   for (ExtVolume* v : volumes_) {
-    SCOPED_TRACE(v->spec->name);
+    SCOPED_TRACE(v->recipe->name);
     std::uint32_t blockSize = 0;
     std::vector<bool> blockInUse;
     Dumpe2fsView(v->image, &blockSize, &blockInUse);
@@ -168,17 +168,17 @@ TEST_F(ExtPeer, MapMatchesDumpe2fsFreeRangesAndNeverFreesAUsedSector) {
 
 TEST_F(ExtPeer, TrimmedCopyPassesE2fsckAndGivesBackEveryFile) {
   for (ExtVolume* v : volumes_) {
-    SCOPED_TRACE(v->spec->name);
+    SCOPED_TRACE(v->recipe->name);
     AllocationMap* map = MapOf(v->disk.get());
     ASSERT_NE(map, nullptr);
-    const std::string trimmed = Path(*dir_, std::string(v->spec->name) + "-trimmed.img");
+    const std::string trimmed = Path(*dir_, std::string(v->recipe->name) + "-trimmed.img");
     const std::string volume = trimmed + ".vol";
     EXPECT_GT(WriteTrimmedCopy(v->disk.get(), map, trimmed), 0u);
     FreeAllocationMap(map);
     ExtractVolume(trimmed, kPartitionStart, v->sectors, volume);
     std::string out;
     EXPECT_EQ(Shell("e2fsck -fn " + ShellQuote(volume) + " 2>&1", &out), 0) << out;
-    const std::string back = Path(*dir_, std::string(v->spec->name) + "-back");
+    const std::string back = Path(*dir_, std::string(v->recipe->name) + "-back");
     std::filesystem::create_directories(back);
     ASSERT_EQ(Shell("debugfs -R " + ShellQuote("rdump / " + back) + " " + ShellQuote(volume) + " >/dev/null 2>&1"), 0);
     EXPECT_EQ(Shell("diff -r --exclude=lost+found " + ShellQuote(v->files) + " " + ShellQuote(back) + " 2>&1", &out), 0)
@@ -214,7 +214,7 @@ TEST_F(ExtPeer, AVmdkOfTheDiskGivesTheSameMap) {
 TEST_F(ExtPeer, DamageToRealSuperblocksAndDescriptorsNeverFreesAUsedSector) {
   for (std::size_t k : {std::size_t{2}, std::size_t{3}, std::size_t{4}}) {
     ExtVolume* v = volumes_[k];
-    SCOPED_TRACE(v->spec->name);
+    SCOPED_TRACE(v->recipe->name);
     std::uint32_t blockSize = 0;
     std::vector<bool> blockInUse;
     Dumpe2fsView(v->image, &blockSize, &blockInUse);

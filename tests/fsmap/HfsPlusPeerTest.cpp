@@ -39,15 +39,15 @@ const HfsCase kCases[] = {
 
 void PrintTo(const HfsCase& c, std::ostream* os) { *os << c.name; }
 
-HfsPlusSpec SpecOf(const HfsCase& c) {
-  HfsPlusSpec spec{c.blockSize, c.totalBlocks, c.hfsx, c.fragmented, SomeHfsPlusFiles(c.blockSize, 7)};
+HfsPlusRecipe SpecOf(const HfsCase& c) {
+  HfsPlusRecipe recipe{c.blockSize, c.totalBlocks, c.hfsx, c.fragmented, SomeHfsPlusFiles(c.blockSize, 7)};
   if (c.nearlyFull) {
     // One file over all but ~40 of the blocks left.
     HfsPlusFile big{"bulk.dat", true, true, std::vector<std::uint8_t>((c.totalBlocks - 120) * std::size_t{c.blockSize})};
     for (std::size_t k = 0; k < big.data.size(); ++k) big.data[k] = static_cast<std::uint8_t>(k / 4093 + k);
-    spec.files.push_back(big);
+    recipe.files.push_back(big);
   }
-  return spec;
+  return recipe;
 }
 
 std::string HfsPath(const HfsPlusFile& f) { return (f.inDocs ? "docs/" : "") + f.name; }
@@ -80,7 +80,7 @@ class HfsPlusVolumes : public ::testing::TestWithParam<HfsCase> {
     }
   }
   TempFolder dir_;
-  HfsPlusSpec spec_;
+  HfsPlusRecipe spec_;
   HfsPlusVolume volume_;
   std::uint32_t volumeSectors_ = 0;
   std::string volumePath_;

@@ -25,8 +25,8 @@ constexpr std::uint32_t kBlock = 4096, kBlocks = 6000;
 class HfsPlusReader : public ::testing::Test {
  protected:
   void Make(bool fragmented, bool hfsx = false) {
-    const HfsPlusSpec spec{kBlock, kBlocks, hfsx, fragmented, SomeHfsPlusFiles(kBlock, 7)};
-    ASSERT_TRUE(MakeHfsPlusVolume(spec, &volume_));
+    const HfsPlusRecipe recipe{kBlock, kBlocks, hfsx, fragmented, SomeHfsPlusFiles(kBlock, 7)};
+    ASSERT_TRUE(MakeHfsPlusVolume(recipe, &volume_));
     sectors_ = static_cast<std::uint32_t>(volume_.bytes.size() / 512);
     disk_ = std::make_unique<RawDisk>(dir_, L"hfs", sectors_);
     disk_->Put(0, volume_.bytes);

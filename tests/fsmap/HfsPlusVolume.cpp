@@ -144,17 +144,17 @@ bool PutLeafNode(std::uint8_t* node, std::uint32_t nodeSize, const std::vector<R
 }
 
 struct Builder {
-  const HfsPlusSpec& spec;
+  const HfsPlusRecipe& recipe;
   HfsPlusVolume* out;
   Blocks blocks;
   std::vector<Extent> allocation, extentsFile, catalogFile;
 
-  std::uint8_t* At(std::uint32_t block) { return out->bytes.data() + static_cast<std::uint64_t>(block) * spec.blockSize; }
+  std::uint8_t* At(std::uint32_t block) { return out->bytes.data() + static_cast<std::uint64_t>(block) * recipe.blockSize; }
 
   bool PlaceAllocation() {
-    const std::uint32_t bytes = (spec.totalBlocks + 7) / 8;
-    std::uint32_t count = (bytes + spec.blockSize - 1) / spec.blockSize;
-    const std::uint32_t pieces = spec.fragmentAllocation ? 10 : 1;
+    const std::uint32_t bytes = (recipe.totalBlocks + 7) / 8;
+    std::uint32_t count = (bytes + recipe.blockSize - 1) / recipe.blockSize;
+    const std::uint32_t pieces = recipe.fragmentAllocation ? 10 : 1;
     count = std::max(count, pieces);
     for (std::uint32_t i = 0; i < pieces; ++i) {
       const std::uint32_t n = count / pieces + (i < count % pieces ? 1 : 0);
@@ -162,20 +162,20 @@ struct Builder {
       if (!blocks.Take(n, &e.first)) return false;
       e.count = n;
       allocation.push_back(e);
-      if (spec.fragmentAllocation) ++blocks.next;  // a free block between pieces
+      if (recipe.fragmentAllocation) ++blocks.next;  // a free block between pieces
     }
     return true;
   }
 
   bool PlaceFile(const HfsPlusFile& f, std::vector<Extent>* extents) {
-    const auto count = static_cast<std::uint32_t>((f.data.size() + spec.blockSize - 1) / spec.blockSize);
+    const auto count = static_cast<std::uint32_t>((f.data.size() + recipe.blockSize - 1) / recipe.blockSize);
     const std::uint32_t firstPart = f.split && count > 1 ? count / 2 : count;
     for (std::uint32_t part = 0, done = 0; done < count; ++part) {
       const std::uint32_t n = part == 0 ? firstPart : count - done;
       Extent e{0, n};
       if (!blocks.Take(n, &e.first)) return false;
-      const std::size_t from = static_cast<std::size_t>(done) * spec.blockSize;
-      std::memcpy(At(e.first), f.data.data() + from, std::min<std::size_t>(f.data.size() - from, n * spec.blockSize));
+      const std::size_t from = static_cast<std::size_t>(done) * recipe.blockSize;
+      std::memcpy(At(e.first), f.data.data() + from, std::min<std::size_t>(f.data.size() - from, n * recipe.blockSize));
       extents->push_back(e);
       done += n;
       if (f.split) blocks.next += 3;  // the gap another file's deletion left
@@ -186,12 +186,12 @@ struct Builder {
   bool Catalog(std::uint32_t* fileCount) {
     std::vector<Record> records;
     std::uint32_t rootValence = 1, docsValence = 0, id = kFirstFile;
-    for (const HfsPlusFile& f : spec.files) {
+    for (const HfsPlusFile& f : recipe.files) {
       std::vector<Extent> extents;
       if (!PlaceFile(f, &extents) || extents.size() > 8) return false;
       const std::uint32_t parent = f.inDocs ? kDocsFolder : kRootFolder;
       (f.inDocs ? docsValence : rootValence) += 1;
-      records.push_back(CatalogRecord(parent, f.name, FileData(id, f.data.size(), extents, spec.blockSize)));
+      records.push_back(CatalogRecord(parent, f.name, FileData(id, f.data.size(), extents, recipe.blockSize)));
       records.push_back(CatalogRecord(id, "", ThreadData(4, parent, f.name)));
       ++id;
     }
@@ -204,7 +204,7 @@ struct Builder {
     });
     std::uint8_t* tree = At(catalogFile[0].first);
     PutHeaderNode(tree, kCatalogNode, 1, 1, static_cast<std::uint32_t>(records.size()), 1, 516, 2,
-                  kCatalogNode * kTreeNodes, spec.hfsx ? 0xBC : 0xCF, 6);
+                  kCatalogNode * kTreeNodes, recipe.hfsx ? 0xBC : 0xCF, 6);
     *fileCount = id - kFirstFile;
     return PutLeafNode(tree + kCatalogNode, kCatalogNode, records);
   }
@@ -232,20 +232,20 @@ struct Builder {
 
   void VolumeHeader(std::uint32_t fileCount) {
     std::uint8_t vh[512] = {};
-    WriteBE16(vh, spec.hfsx ? 0x4858 : 0x482B);
-    WriteBE16(vh + 2, spec.hfsx ? 5 : 4);
+    WriteBE16(vh, recipe.hfsx ? 0x4858 : 0x482B);
+    WriteBE16(vh + 2, recipe.hfsx ? 5 : 4);
     WriteBE32(vh + 4, 1u << 8);          // cleanly unmounted
     WriteBE32(vh + 8, 0x31302E30);       // "10.0"
     for (int i = 0; i < 4; ++i) WriteBE32(vh + 16 + 4 * i, kDate);
     WriteBE32(vh + 32, fileCount);
     WriteBE32(vh + 36, 1);               // "docs"
-    WriteBE32(vh + 40, spec.blockSize);
-    WriteBE32(vh + 44, spec.totalBlocks);
+    WriteBE32(vh + 40, recipe.blockSize);
+    WriteBE32(vh + 44, recipe.totalBlocks);
     const auto used = static_cast<std::uint32_t>(std::count(out->blockUsed.begin(), out->blockUsed.end(), true));
-    WriteBE32(vh + 48, spec.totalBlocks - used);
+    WriteBE32(vh + 48, recipe.totalBlocks - used);
     WriteBE32(vh + 52, blocks.next);
-    WriteBE32(vh + 56, spec.blockSize);
-    WriteBE32(vh + 60, spec.blockSize);
+    WriteBE32(vh + 56, recipe.blockSize);
+    WriteBE32(vh + 60, recipe.blockSize);
     WriteBE32(vh + 64, kFirstFile + fileCount);
     WriteBE32(vh + 68, 1);
     WriteBE64(vh + 72, 1);               // MacRoman
@@ -254,9 +254,9 @@ struct Builder {
       for (const Extent& e : allocation) n += e.count;
       return n;
     }();
-    PutFork(vh + 112, static_cast<std::uint64_t>(allocationBlocks) * spec.blockSize,
+    PutFork(vh + 112, static_cast<std::uint64_t>(allocationBlocks) * recipe.blockSize,
             std::vector<Extent>(allocation.begin(), allocation.begin() + std::min<std::size_t>(8, allocation.size())),
-            spec.blockSize);
+            recipe.blockSize);
     WriteBE32(vh + 112 + 12, allocationBlocks);
     PutFork(vh + 192, kExtentsNode * kTreeNodes, extentsFile, kExtentsNode * kTreeNodes);
     PutFork(vh + 272, kCatalogNode * kTreeNodes, catalogFile, kCatalogNode * kTreeNodes);
@@ -265,13 +265,13 @@ struct Builder {
   }
 
   void AllocationBits() {
-    std::vector<std::uint8_t> bits((spec.totalBlocks + 7) / 8, 0);
-    for (std::uint32_t b = 0; b < spec.totalBlocks; ++b) {
+    std::vector<std::uint8_t> bits((recipe.totalBlocks + 7) / 8, 0);
+    for (std::uint32_t b = 0; b < recipe.totalBlocks; ++b) {
       if (out->blockUsed[b]) bits[b / 8] = static_cast<std::uint8_t>(bits[b / 8] | (0x80 >> (b % 8)));
     }
     std::size_t done = 0;
     for (const Extent& e : allocation) {
-      const std::size_t n = std::min<std::size_t>(bits.size() - done, static_cast<std::size_t>(e.count) * spec.blockSize);
+      const std::size_t n = std::min<std::size_t>(bits.size() - done, static_cast<std::size_t>(e.count) * recipe.blockSize);
       std::memcpy(At(e.first), bits.data() + done, n);
       done += n;
     }
@@ -280,28 +280,28 @@ struct Builder {
 
 }  // namespace
 
-bool MakeHfsPlusVolume(const HfsPlusSpec& spec, HfsPlusVolume* out) {
-  out->bytes.assign(static_cast<std::size_t>(spec.totalBlocks) * spec.blockSize, 0);
-  out->blockUsed.assign(spec.totalBlocks, false);
-  Builder b{spec, out, Blocks{&out->blockUsed, 0}, {}, {}, {}};
+bool MakeHfsPlusVolume(const HfsPlusRecipe& recipe, HfsPlusVolume* out) {
+  out->bytes.assign(static_cast<std::size_t>(recipe.totalBlocks) * recipe.blockSize, 0);
+  out->blockUsed.assign(recipe.totalBlocks, false);
+  Builder b{recipe, out, Blocks{&out->blockUsed, 0}, {}, {}, {}};
   std::uint32_t first = 0;
-  const std::uint32_t headerBlocks = (1536 + spec.blockSize - 1) / spec.blockSize;
-  const std::uint32_t tailBlocks = (1024 + spec.blockSize - 1) / spec.blockSize;
+  const std::uint32_t headerBlocks = (1536 + recipe.blockSize - 1) / recipe.blockSize;
+  const std::uint32_t tailBlocks = (1024 + recipe.blockSize - 1) / recipe.blockSize;
   if (!b.blocks.Take(headerBlocks, &first)) return false;
-  for (std::uint32_t i = 0; i < tailBlocks; ++i) out->blockUsed[spec.totalBlocks - 1 - i] = true;
+  for (std::uint32_t i = 0; i < tailBlocks; ++i) out->blockUsed[recipe.totalBlocks - 1 - i] = true;
   if (!b.PlaceAllocation()) return false;
-  Extent e{0, kExtentsNode * kTreeNodes / spec.blockSize};
+  Extent e{0, kExtentsNode * kTreeNodes / recipe.blockSize};
   if (e.count == 0 || !b.blocks.Take(e.count, &e.first)) return false;
   b.extentsFile.push_back(e);
-  e = Extent{0, kCatalogNode * kTreeNodes / spec.blockSize};
+  e = Extent{0, kCatalogNode * kTreeNodes / recipe.blockSize};
   if (e.count == 0 || !b.blocks.Take(e.count, &e.first)) return false;
   b.catalogFile.push_back(e);
   std::uint32_t files = 0;
   if (!b.Catalog(&files)) return false;
   b.ExtentsTree();
   // Bytes a deleted file left behind: free blocks with data in them.
-  for (std::uint32_t k = 0; k < 8 && b.blocks.next + k < spec.totalBlocks - tailBlocks; ++k) {
-    std::memset(b.At(b.blocks.next + k), 0xD0 + static_cast<int>(k), spec.blockSize);
+  for (std::uint32_t k = 0; k < 8 && b.blocks.next + k < recipe.totalBlocks - tailBlocks; ++k) {
+    std::memset(b.At(b.blocks.next + k), 0xD0 + static_cast<int>(k), recipe.blockSize);
   }
   b.VolumeHeader(files);
   b.AllocationBits();

@@ -35,7 +35,7 @@ struct HfsPlusFile {
   std::vector<std::uint8_t> data;
 };
 
-struct HfsPlusSpec {
+struct HfsPlusRecipe {
   std::uint32_t blockSize;
   std::uint32_t totalBlocks;
   bool hfsx;
@@ -51,7 +51,7 @@ struct HfsPlusVolume {
 };
 
 // False when the files do not fit.
-bool MakeHfsPlusVolume(const HfsPlusSpec& spec, HfsPlusVolume* out);
+bool MakeHfsPlusVolume(const HfsPlusRecipe& recipe, HfsPlusVolume* out);
 
 // Files with generated content, some in "docs", some split.
 std::vector<HfsPlusFile> SomeHfsPlusFiles(std::uint32_t blockSize, int count);

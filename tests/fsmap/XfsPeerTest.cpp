@@ -46,7 +46,7 @@ const XfsCase kCases[] = {
 };
 
 struct XfsVolume {
-  const XfsCase* spec;
+  const XfsCase* recipe;
   std::string image;
   std::string files;
   std::vector<std::string> paths;
@@ -181,7 +181,7 @@ std::vector<bool> FreespView(const std::string& image, const XfsFacts& f, std::v
 
 TEST_F(XfsPeer, MapFreesExactlyTheTreesExtentsAndNeverAUsedSector) {
   for (XfsVolume* v : volumes_) {
-    SCOPED_TRACE(v->spec->name);
+    SCOPED_TRACE(v->recipe->name);
     AllocationMap* map = MapOf(v->disk.get());
     ASSERT_NE(map, nullptr);
     const AllocationSegment* segment = SegmentAt(map, kPartitionStart);
@@ -189,7 +189,7 @@ TEST_F(XfsPeer, MapFreesExactlyTheTreesExtentsAndNeverAUsedSector) {
     const std::int32_t kind = segment->kind;
     const std::vector<bool> bits = MapBits(map, kPartitionStart, v->sectors);
     FreeAllocationMap(map);
-    if (!v->spec->readable) {
+    if (!v->recipe->readable) {
       EXPECT_EQ(kind, kSegmentUnrecognised);
       EXPECT_EQ(std::count(bits.begin(), bits.end(), false), 0);
       continue;
@@ -246,11 +246,11 @@ std::vector<std::vector<std::uint8_t>> ReadThroughBmaps(const std::string& volum
 
 TEST_F(XfsPeer, TrimmedCopyPassesXfsRepairAndGivesBackEveryFile) {
   for (XfsVolume* v : volumes_) {
-    if (!v->spec->readable) continue;
-    SCOPED_TRACE(v->spec->name);
+    if (!v->recipe->readable) continue;
+    SCOPED_TRACE(v->recipe->name);
     AllocationMap* map = MapOf(v->disk.get());
     ASSERT_NE(map, nullptr);
-    const std::string trimmed = Path(*dir_, std::string(v->spec->name) + "-trimmed.img");
+    const std::string trimmed = Path(*dir_, std::string(v->recipe->name) + "-trimmed.img");
     const std::string volume = trimmed + ".vol";
     EXPECT_GT(WriteTrimmedCopy(v->disk.get(), map, trimmed), 0u);
     FreeAllocationMap(map);
