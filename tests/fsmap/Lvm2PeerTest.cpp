@@ -263,7 +263,11 @@ TEST_F(Lvm2Peers, DamageToARealPvIsRefusedNeverFollowed) {
   };
   for (std::uint64_t at : {512ull + 16, 512ull + 100, 4096ull + 30}) {
     refill();
-    copy.PutByte(at, 0xEE);
+    // Flip the byte: a fixed value would leave it unchanged when it was
+    // already that value (the CRCs and ids differ from PV to PV).
+    char byte = 0;
+    std::ifstream(copy.NativePath(), std::ios::binary).seekg(static_cast<std::streamoff>(at)).get(byte);
+    copy.PutByte(at, static_cast<std::uint8_t>(~static_cast<std::uint8_t>(byte)));
     std::vector<FoundVolume> found;
     EXPECT_EQ(test::ReadPv(copy.Open(), 0, &found), DISK_E_FS_UNKNOWN) << at;
     copy.Close();
