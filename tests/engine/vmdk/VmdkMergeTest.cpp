@@ -25,7 +25,9 @@ using test::CreateChildOf;
 using test::Files;
 
 
-enum class Op { kReparent, kMergeMiddle, kConsolidate, kCommit };
+// kCommit folds top into mid (a parent that is itself a child), kCommitToBase
+// folds mid into the base qemu-img made.
+enum class Op { kReparent, kMergeMiddle, kConsolidate, kCommit, kCommitToBase };
 
 struct Case {
   const char* name;
@@ -44,8 +46,11 @@ class ChainOperation : public testing::TestWithParam<Case> {
     // the disk database qemu-img writes into children). Each disk is written
     // before its child is made: a write gives a disk a new CID, which its
     // children would then no longer match.
-    Make("qemu-img create -q -f vmdk -o subformat=" + sub + " " + N(L"base.vmdk") + " 8M");
-    Make("qemu-io -f vmdk -c 'write -P 0x11 0 256k' -c 'write -P 0x12 5M 64k' " + N(L"base.vmdk"));
+    // The base is converted from a raw disk, so that every subformat (stream-
+    // optimized too, which qemu-io cannot write into) holds the same data.
+    Make("qemu-img create -q -f raw base.raw 8M");
+    Make("qemu-io -f raw -c 'write -P 0x11 0 256k' -c 'write -P 0x12 5M 64k' base.raw");
+    Make("qemu-img convert -O vmdk -o subformat=" + sub + " base.raw base.vmdk");
     ASSERT_EQ(CreateChildOf(E(L"base.vmdk"), E(L"mid.vmdk")), DISK_OK);
     if (GetParam().op != Op::kReparent) {
       Make("qemu-io -f vmdk -c 'write -P 0x21 64k 128k' -c 'write -P 0x22 3M 100k' " +
@@ -53,7 +58,8 @@ class ChainOperation : public testing::TestWithParam<Case> {
     }
     ASSERT_EQ(CreateChildOf(E(L"mid.vmdk"), E(L"top.vmdk")), DISK_OK);
     Make("qemu-io -f vmdk -c 'write -P 0x31 128k 4k' -c 'write -P 0x32 7M 64k' " + N(L"top.vmdk"));
-    Make("qemu-img convert -O raw " + N(L"top.vmdk") + " " + N(L"top.raw"));
+    Make("qemu-img convert -O raw mid.vmdk mid.raw");
+    Make("qemu-img convert -O raw top.vmdk top.raw");
   }
   void Make(const std::string& command) { ASSERT_EQ(chain_.Run(command), 0) << command; }
   std::string N(const std::wstring& name) const { return chain_.Q(name); }
@@ -63,10 +69,13 @@ class ChainOperation : public testing::TestWithParam<Case> {
   // Runs the operation; commits when asked, else rolls back.
   DiskResult Perform(bool commit, ProgressFn progress = nullptr, void* context = nullptr) {
     const Case& c = GetParam();
-    if (c.op == Op::kCommit) {
+    if (c.op == Op::kCommit || c.op == Op::kCommitToBase) {
+      const bool toBase = c.op == Op::kCommitToBase;
       ReplaceSetList list;
-      const DiskResult r = VmdkCommitIntoParent(E(L"top.vmdk").c_str(), E(L"mid.vmdk").c_str(),
-                                                c.preventFragment, &list, progress, context);
+      const DiskResult r =
+          VmdkCommitIntoParent(E(toBase ? L"mid.vmdk" : L"top.vmdk").c_str(),
+                               E(toBase ? L"base.vmdk" : L"mid.vmdk").c_str(), c.preventFragment,
+                               &list, progress, context);
       const DiskResult end = r == DISK_OK && commit ? ReplaceSetListCommit(&list, "_QVT_DEL", false)
                                                     : ReplaceSetListRollback(&list);
       return r != DISK_OK ? r : end;
@@ -94,22 +103,27 @@ class ChainOperation : public testing::TestWithParam<Case> {
 TEST_P(ChainOperation, KeepsWhatTheUserReadsAndQemuAgrees) {
   ASSERT_EQ(Perform(true), DISK_OK);
   const Case& c = GetParam();
-  const std::wstring kept = c.op == Op::kCommit ? L"mid.vmdk" : L"top.vmdk";
+  const bool toBase = c.op == Op::kCommitToBase;
+  const std::wstring kept = c.op == Op::kCommit ? L"mid.vmdk" : toBase ? L"base.vmdk" : L"top.vmdk";
+  const std::wstring readBefore = toBase ? L"mid.raw" : L"top.raw";
   std::string log;
-  EXPECT_EQ(test::Run("qemu-img compare -f vmdk -F raw " + N(kept) + " " + N(L"top.raw"), &log), 0)
+  EXPECT_EQ(test::Run("qemu-img compare -f vmdk -F raw " + N(kept) + " " + N(readBefore), &log), 0)
       << log;
   EXPECT_EQ(test::Run("qemu-img check -f vmdk " + N(kept), &log), 0) << log;
   ASSERT_EQ(test::Run("qemu-img info --backing-chain " + N(kept), &log), 0) << log;
-  const bool standalone = c.op == Op::kConsolidate;
+  const bool standalone = c.op == Op::kConsolidate || toBase;
   EXPECT_EQ(log.find("backing file: base.vmdk") != std::string::npos, !standalone) << log;
-  if (c.op != Op::kCommit) {
+  if (c.op != Op::kCommit && !toBase) {
     EXPECT_EQ(log.find("mid.vmdk"), std::string::npos) << log;
   }
   if (standalone) {
-    // The child's sparse files keep their own type even where the base was
-    // flat: a flat type would send readers to files that are not flat.
-    const std::string type = std::string(c.subformat) == "monolithicFlat" ? "monolithicSparse"
-                                                                         : c.subformat;
+    // A consolidated child's sparse files keep their own type even where the
+    // base was flat or stream-optimized: the base's type would send readers
+    // to files laid out otherwise. A commit leaves the base's type.
+    const std::string sub = c.subformat;
+    const bool split = sub.find("twoGb") != std::string::npos;
+    const std::string type =
+        toBase ? sub : split ? "twoGbMaxExtentSparse" : "monolithicSparse";
     EXPECT_NE(log.find("create type: " + type), std::string::npos) << log;
   }
   for (const auto& f : Snapshot()) {
@@ -160,11 +174,18 @@ const Case kCases[] = {
     {"MergeSplitPrealloc", Op::kMergeMiddle, "twoGbMaxExtentSparse", true, 5},
     {"MergeSinglePrealloc", Op::kMergeMiddle, "monolithicSparse", true, 5},
     {"MergeOverFlatBase", Op::kMergeMiddle, "monolithicFlat", false, 5},
+    {"MergeOverStreamBase", Op::kMergeMiddle, "streamOptimized", true, 5},
     {"ConsolidateSingle", Op::kConsolidate, "monolithicSparse", false, 5},
     {"ConsolidateSplitPrealloc", Op::kConsolidate, "twoGbMaxExtentSparse", true, 5},
     {"ConsolidateOverFlatBase", Op::kConsolidate, "monolithicFlat", true, 5},
+    {"ConsolidateOverSplitFlatBase", Op::kConsolidate, "twoGbMaxExtentFlat", false, 5},
+    {"ConsolidateOverStreamBase", Op::kConsolidate, "streamOptimized", false, 5},
     {"CommitSingle", Op::kCommit, "monolithicSparse", false, 5},
     {"CommitSplitPrealloc", Op::kCommit, "twoGbMaxExtentSparse", true, 5},
+    {"CommitToSparseBase", Op::kCommitToBase, "monolithicSparse", true, 5},
+    {"CommitToSplitBase", Op::kCommitToBase, "twoGbMaxExtentSparse", false, 5},
+    {"CommitToFlatBase", Op::kCommitToBase, "monolithicFlat", true, 3},
+    {"CommitToSplitFlatBase", Op::kCommitToBase, "twoGbMaxExtentFlat", false, 3},
 };
 
 INSTANTIATE_TEST_SUITE_P(Chains, ChainOperation, testing::ValuesIn(kCases),
