@@ -17,6 +17,7 @@ packages=(
   # peer tools for the interoperability tests: disk images, partition
   # tables, LVM2, VHD chains, and the guest filesystems the trim map reads
   qemu-utils fdisk gdisk lvm2 libvslvm-utils python3-libvslvm libvhdi-utils python3-libvhdi
+  libvmdk-utils python3-libvmdk
   ntfs-3g exfatprogs exfat-fuse dosfstools mtools e2fsprogs xfsprogs sleuthkit hfsplus
 )
 

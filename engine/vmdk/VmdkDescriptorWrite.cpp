@@ -67,7 +67,11 @@ bool AppendExtentLines(ByteBuffer* lines, const VmdkLayout& layout) {
   static const char* const kTypes[] = {"SPARSE", "FLAT", "VMFS"};
   for (std::uint32_t i = 0; i < layout.extentCount; ++i) {
     const VmdkLayoutExtent& e = layout.entries[i];
-    const char* name = layout.streamOptimized ? "generated-stream.vmdk" : e.fileName;
+    // A stream-optimized file's one extent is the file itself; readers that
+    // follow the extent line must find it, so the placeholder name is only
+    // for a layout that gives none.
+    const char* name =
+        layout.streamOptimized && e.fileName[0] == '\0' ? "generated-stream.vmdk" : e.fileName;
     // The name must end inside its 520 bytes; an unterminated one is no name.
     bool terminated = false;
     for (std::uint32_t c = 0; c < kPathBufferSize && !terminated; ++c) {

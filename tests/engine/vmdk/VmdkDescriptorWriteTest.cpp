@@ -130,7 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
                     LayoutCase{"vmfs", 1, kVmdkLayoutVmfs, 0, 1, "vmfs",
                                "RW 100 VMFS \"d-1.vmdk\"\n", true},
                     LayoutCase{"stream-optimized", 0, kVmdkLayoutSparse, 1, 1, "streamOptimized",
-                               "RDONLY 100 SPARSE \"generated-stream.vmdk\"\n", false}));
+                               "RDONLY 100 SPARSE \"d-1.vmdk\"\n", false}));
+
+TEST(WriteBaseDescriptor, NamesAStreamOptimizedExtentWithoutANameByThePlaceholder) {
+  Layout l(0, kVmdkLayoutSparse, {""}, 100);
+  l.layout.streamOptimized = 1;
+  EXPECT_NE(Write(l.layout).find("RDONLY 100 SPARSE \"generated-stream.vmdk\"\n"),
+            std::string::npos);
+}
 
 TEST(WriteBaseDescriptor, WritesTheEncodingLineAskedFor) {
   Layout l(0, kVmdkLayoutSparse, {"disk.vmdk"}, 2048);
