@@ -11,9 +11,12 @@
 #include <string>
 
 #include "FileLayer.h"
+#include "ImageOpen.h"
 #include "MergeChainKit.h"
 #include "SparseTestKit.h"
 #include "TempFolder.h"
+#include "VmdkCopy.h"
+#include "VmdkImage.h"
 
 namespace qvt {
 namespace {
@@ -35,7 +38,23 @@ struct Case {
   const char* subformat;
   bool preventFragment;
   int fewestStops;  // reports the operation makes at the least
+  bool engineBase = false;  // the base is the engine's copy of qemu-img's
 };
+
+// The engine's standalone copy of a disk, in the same layout.
+DiskResult CopyOf(const std::string& from, const std::string& to, const std::string& subformat) {
+  ImageHandle source = NoImage();
+  DiskResult r = ImageOpen(&source, from.c_str(), true, VMDK_PARENT_OPEN, nullptr, nullptr);
+  if (r != DISK_OK) return r;
+  VmdkLayout layout{};
+  layout.mode = kVmdkLayoutSourceFirst;
+  layout.streamOptimized = subformat == "streamOptimized";
+  layout.adapter = kVmdkAdapterLsiLogic;
+  layout.hwVersionIndex = kVmdkHwVersionDefault;
+  r = VmdkCopyImage(to.c_str(), &source, nullptr, nullptr, nullptr, layout);
+  ImageClose(&source);
+  return r;
+}
 
 class ChainOperation : public testing::TestWithParam<Case> {
  protected:
@@ -50,7 +69,12 @@ class ChainOperation : public testing::TestWithParam<Case> {
     // optimized too, which qemu-io cannot write into) holds the same data.
     Make("qemu-img create -q -f raw base.raw 8M");
     Make("qemu-io -f raw -c 'write -P 0x11 0 256k' -c 'write -P 0x12 5M 64k' base.raw");
-    Make("qemu-img convert -O vmdk -o subformat=" + sub + " base.raw base.vmdk");
+    if (GetParam().engineBase) {
+      Make("qemu-img convert -O vmdk -o subformat=" + sub + " base.raw qemu-base.vmdk");
+      ASSERT_EQ(CopyOf(E(L"qemu-base.vmdk"), E(L"base.vmdk"), sub), DISK_OK);
+    } else {
+      Make("qemu-img convert -O vmdk -o subformat=" + sub + " base.raw base.vmdk");
+    }
     ASSERT_EQ(CreateChildOf(E(L"base.vmdk"), E(L"mid.vmdk")), DISK_OK);
     if (GetParam().op != Op::kReparent) {
       Make("qemu-io -f vmdk -c 'write -P 0x21 64k 128k' -c 'write -P 0x22 3M 100k' " +
@@ -186,6 +210,12 @@ const Case kCases[] = {
     {"CommitToSplitBase", Op::kCommitToBase, "twoGbMaxExtentSparse", false, 5},
     {"CommitToFlatBase", Op::kCommitToBase, "monolithicFlat", true, 3},
     {"CommitToSplitFlatBase", Op::kCommitToBase, "twoGbMaxExtentFlat", false, 3},
+    // Chains wholly the engine's: its copy is the base (a single file: the
+    // 8 MiB source has one extent).
+    {"MergeOverEngineBase", Op::kMergeMiddle, "monolithicSparse", true, 5, true},
+    {"ConsolidateOverEngineBase", Op::kConsolidate, "monolithicSparse", false, 5, true},
+    {"CommitToEngineBase", Op::kCommitToBase, "monolithicSparse", false, 5, true},
+    {"CommitToEngineBasePrealloc", Op::kCommitToBase, "monolithicSparse", true, 5, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Chains, ChainOperation, testing::ValuesIn(kCases),
