@@ -14,7 +14,7 @@ namespace qvt {
 
 // Layout modes past 0: the new disk takes the source VMDK's extent sizes and
 // disk database (completed from its ancestors) and is always sparse; the
-// hardware version and the adapter come from
+// hardware version and the adapter come from where each mode's comment says.
 constexpr std::uint32_t kVmdkLayoutAsGiven = 0;
 constexpr std::uint32_t kVmdkLayoutSourceFirst = 1;  // the source, the layout where it has none
 constexpr std::uint32_t kVmdkLayoutGivenValues = 2;  // the layout (a non-VMDK source: as given)

@@ -5,6 +5,7 @@
 #include "ImageHandle.h"
 #include "ImageOpen.h"
 #include "ToolText.h"
+#include "VerbArgs.h"
 #include "Verbs.h"
 #include "VhdImage.h"
 #include "VmdkImage.h"
@@ -39,10 +40,45 @@ const char kUsage[] =
     "                             the trim map of the disk: its volumes, filesystems\n"
     "                             and the sectors in use and free in each; with\n"
     "                             --bits, one 0/1 per sector of that range instead\n"
+    "  reparent CHILD MIDDLE [--absolute] [--keep-temp] [--recycle]\n"
+    "                             CHILD, a child of MIDDLE, names MIDDLE's parent as\n"
+    "                             its own; no grain moves, MIDDLE can go afterwards\n"
+    "  merge-middle CHILD MIDDLE [--absolute] [--prevent-fragment]\n"
+    "               [--keep-temp] [--recycle]\n"
+    "                             CHILD takes in the grains MIDDLE itself holds and\n"
+    "                             CHILD lacks, then names MIDDLE's parent as its own\n"
+    "  consolidate CHILD TOP [--prevent-fragment] [--keep-temp] [--recycle]\n"
+    "                             CHILD takes in all that TOP (normally its parent)\n"
+    "                             and TOP's chain hold and CHILD lacks; CHILD then\n"
+    "                             stands alone\n"
+    "  commit CHILD PARENT [--prevent-fragment] [--keep-temp] [--recycle]\n"
+    "                             the grains CHILD holds go into PARENT, which then\n"
+    "                             reads as CHILD did; CHILD is left as it is\n"
+    "                             These four VMDK verbs write copies named\n"
+    "                             FILE_QVT_TEMP and then put them in place; the\n"
+    "                             replaced files are deleted (--recycle: sent to the\n"
+    "                             recycle bin). --keep-temp leaves the copies for a\n"
+    "                             look and changes no live file. --absolute: an\n"
+    "                             absolute parent hint; --prevent-fragment: each copy\n"
+    "                             is made at its final size first\n"
+    "  copy SRC DST [--trim] [--layout single|split|flat|stream] [--stream-optimized]\n"
+    "       [--mode N] [--adapter ide|buslogic|lsilogic] [--hw-version N]\n"
+    "                             a new VMDK disk DST without a parent that reads as\n"
+    "                             SRC (any disk, through its chain) does; --trim\n"
+    "                             leaves out what no filesystem on it uses. A VMDK\n"
+    "                             SRC's extent sizes and disk database are kept\n"
+    "                             (mode 1; modes 0 to 4: see the README); any other\n"
+    "                             SRC becomes one sparse file. --layout gives one\n"
+    "                             sparse file, extent files of 2047 MiB, one flat\n"
+    "                             file or a compressed stream-optimized file (the\n"
+    "                             same as --stream-optimized). --adapter and\n"
+    "                             --hw-version (3 to 13) replace SRC's values\n"
+    "                             (where SRC has none: lsilogic, 12)\n"
     "\n"
     "PATH and RAWFILE are paths of this system. Long work shows its progress on a\n"
     "terminal; Ctrl+C stops it cleanly (a stopped export removes its RAWFILE, a\n"
-    "stopped write leaves the disk with what was written so far).\n"
+    "stopped write leaves the disk with what was written so far; the other verbs,\n"
+    "stopped, leave every file as it was).\n"
     "Exit status: 0 done, 1 stopped, 2 usage error, 3 engine error.\n";
 
 int Usage(Console& console, const std::string& problem) {
@@ -114,6 +150,26 @@ int RunFold(const std::vector<std::string>& args, Console& console) {
   return chain ? FoldChainVerb(console, child, commit) : FoldParentVerb(console, child, commit);
 }
 
+int RunChain(const std::vector<std::string>& args, ChainVerbKind kind, Console& console) {
+  ToolPath child;
+  ToolPath other;
+  ChainVerbOptions options;
+  std::string problem;
+  if (!ParseChainArgs(args, kind, &child, &other, &options, &problem)) {
+    return Usage(console, problem);
+  }
+  return ChainVerb(console, kind, child, other, options);
+}
+
+int RunCopy(const std::vector<std::string>& args, Console& console) {
+  ToolPath source;
+  ToolPath target;
+  CopyOptions options;
+  std::string problem;
+  if (!ParseCopyArgs(args, &source, &target, &options, &problem)) return Usage(console, problem);
+  return CopyVerb(console, source, target, options);
+}
+
 bool IsVhdName(const std::string& path) {
   if (path.size() < 4) return false;
   std::string tail = path.substr(path.size() - 4);
@@ -171,6 +227,9 @@ int Run(const std::vector<std::string>& args, Console& console) {
   if (verb == "child") return RunChild(args, console);
   if (verb == "map") return RunMap(args, console);
   if (verb == "fold-parent" || verb == "fold-chain") return RunFold(args, console);
+  if (verb == "copy") return RunCopy(args, console);
+  ChainVerbKind chainKind;
+  if (ChainVerbByName(verb, &chainKind)) return RunChain(args, chainKind, console);
   struct VerbShape {
     const char* name;
     std::size_t arguments;
