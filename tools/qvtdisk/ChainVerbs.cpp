@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "EnginePath.h"
 #include "FileLayer.h"
 #include "Replacement.h"
+#include "TextCompare.h"
 #include "ToolText.h"
 #include "Verbs.h"
+#include "VmdkImage.h"
+#include "VmdkImagePath.h"
 #include "VmdkMerge.h"
 
 namespace qvt::qvtdisk {
@@ -80,10 +84,55 @@ void AfterFailedCommit(Console& console, bool changed, const std::vector<std::st
   if (!stuck.empty()) console.Err("qvtdisk: cannot remove:\n" + Lines(stuck));
 }
 
+// The engine trusts its caller to name the child's own parent; a wrong one
+// here would fold the child into a disk other children read through. The
+// chain top of a consolidation may be any disk the child should take in.
+bool NeedsParentLink(ChainVerbKind kind) { return kind != ChainVerbKind::kConsolidate; }
+
+DiskResult ParentOf(const ToolPath& child, PathBuffer* parent) {
+  VmdkImage* image = nullptr;
+  const DiskResult r = VmdkImageOpen(&image, child.engine.c_str(), true, VMDK_PARENT_CHILD,
+                                     nullptr, nullptr);
+  if (r != DISK_OK) return r;
+  // The open of a child alone leaves its parent's name unresolved.
+  PathBuffer resolved;
+  DiskResult named = VmdkResolveName(image->path, image->descriptor.parentFileNameHint,
+                                     static_cast<TextEncoding>(image->descriptor.textEncoding),
+                                     &resolved);
+  VmdkImageClose(image);
+  if (named != DISK_OK) return named;
+  return PathNormalize(BufferView(resolved.buffer), ENC_SHIFT_JIS, parent) ? DISK_OK
+                                                                            : DISK_E_LIMIT;
+}
+
+bool SameFile(const PathBuffer& a, const std::string& b) {
+  PathBuffer normal;
+  const TextView given = MakeView(b.data(), static_cast<std::uint32_t>(b.size()));
+  return PathNormalize(given, ENC_SHIFT_JIS, &normal) &&
+         TextEquals(BufferView(a.buffer), BufferView(normal.buffer), ENC_SHIFT_JIS, true);
+}
+
+int CheckParentLink(Console& console, ChainVerbKind kind, const ToolPath& child,
+                    const ToolPath& other) {
+  PathBuffer parent;
+  const DiskResult r = ParentOf(child, &parent);
+  if (r != DISK_OK) return EngineFailure(console, "cannot read the parent of " + child.native, r);
+  if (SameFile(parent, other.engine)) return kExitOk;
+  return EngineFailure(console,
+                       "cannot " + Doing(kind, child, other, false) + ": " + other.native +
+                           " is not the parent of " + child.native + " (its parent is " +
+                           NativeFromEngine(parent.CString()) + ")",
+                       DISK_E_FORMAT);
+}
+
 }  // namespace
 
 int ChainVerb(Console& console, ChainVerbKind kind, const ToolPath& child, const ToolPath& other,
               const ChainVerbOptions& options) {
+  if (NeedsParentLink(kind)) {
+    const int linked = CheckParentLink(console, kind, child, other);
+    if (linked != kExitOk) return linked;
+  }
   Replacement registered;
   ProgressBar bar(console, console.ErrIsTerminal());
   DiskResult r = Perform(kind, child, other, options, &registered, &bar);

@@ -299,6 +299,7 @@ class ChainVerbRefusal : public testing::Test {
     maker_.SingleFile(L"base.vmdk", base_);
     top_.Pattern(65536, 65536, 0x21);
     maker_.SingleFile(L"top.vmdk", top_, "base.vmdk");
+    maker_.SingleFile(L"other.vmdk", base_);
   }
   std::string N(const std::wstring& name) const { return dir_.Native(name).string(); }
 
@@ -352,6 +353,10 @@ TEST_F(ChainVerbRefusal, EngineErrorsExitWithThreeAndLeaveNoTemporaryFile) {
       {{"reparent", N(L"top.vmdk"), N(L"base.vmdk")}, "DISK_E_FORMAT (-206)"},
       {{"commit", N(L"none.vmdk"), N(L"base.vmdk")}, "DISK_E_OPEN (-201)"},
       {{"consolidate", N(L"top.vmdk"), N(L"none.vmdk")}, "DISK_E_OPEN (-201)"},
+      // A disk that is not the child's parent is never folded into or past.
+      {{"commit", N(L"top.vmdk"), N(L"other.vmdk")}, "other.vmdk is not the parent of"},
+      {{"merge-middle", N(L"top.vmdk"), N(L"other.vmdk")}, "other.vmdk is not the parent of"},
+      {{"reparent", N(L"top.vmdk"), N(L"other.vmdk")}, "other.vmdk is not the parent of"},
   };
   for (const auto& c : cases) {
     ToolConsole console;
