@@ -1,4 +1,5 @@
-// Copying a file in chunks with a progress report, over an existing target.
+// Copying a file in chunks with a progress report, over an existing target;
+// the bytes move inside the kernel where it can copy between the two files.
 #include "PlatformFile.h"
 #include "posix/PosixSupport.h"
 
@@ -49,6 +50,38 @@ int OpenTarget(const char* path, const struct stat& source) {
   return fd;
 }
 
+// Copies `length` bytes from the input's position to the output's inside the
+// kernel (no pass through user memory; a reflink where the filesystem can).
+// False with `unsupported` set when the kernel or the filesystems cannot,
+// before any byte moved, so that the caller copies through its buffer.
+bool KernelCopy(int in, int out, std::size_t length, bool* unsupported) {
+  bool first = true;
+  while (length > 0) {
+    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, length, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *unsupported = first && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
+                               errno == EOPNOTSUPP || errno == EBADF);
+      return false;
+    }
+    if (n == 0) return false;  // the source shrank while it was copied
+    first = false;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// One chunk, in the kernel while it can, else through the buffer.
+bool CopyChunk(int in, int out, unsigned char* buffer, std::size_t length, bool* kernel) {
+  if (*kernel) {
+    bool unsupported = false;
+    if (KernelCopy(in, out, length, &unsupported)) return true;
+    if (!unsupported) return false;
+    *kernel = false;
+  }
+  return ReadAll(in, buffer, length) && posix::WriteAll(out, buffer, length);
+}
+
 }  // namespace
 
 // A failure before the target is opened (a missing source, a target that is
@@ -78,11 +111,11 @@ CopyResult FileCopyWithProgress(const std::wstring& source, const std::wstring& 
   std::uint64_t done = 0;
   bool ok = ftruncate(output.Get(), 0) == 0 && fchmod(output.Get(), st.st_mode & 0777) == 0;
   bool stopped = false;
+  bool kernel = true;
   while (ok && done < total) {
     const std::size_t chunk =
         total - done < kChunk ? static_cast<std::size_t>(total - done) : kChunk;
-    ok = ReadAll(input.Get(), buffer.data(), chunk) &&
-         posix::WriteAll(output.Get(), buffer.data(), chunk);
+    ok = CopyChunk(input.Get(), output.Get(), buffer.data(), chunk, &kernel);
     if (!ok) break;
     done += chunk;
     if (progress != nullptr && !progress(done, total, context)) {
