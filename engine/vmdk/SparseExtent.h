@@ -124,6 +124,11 @@ struct SparseWriteRequest {
   bool ownAllocationOnly = false;
   bool compressed = false;
   bool streamOptimized = false;  // needs compressed
+  // Threads that deflate compressed grains, the calling thread included (it
+  // reads the source and writes the records in order): 0 one per processor
+  // (at most 8), 1 the calling thread alone, grain by grain. The file is the
+  // same either way.
+  std::uint32_t deflateThreads = 0;
   ProgressFn progress = nullptr;
   void* progressContext = nullptr;
   std::uint32_t progressTotal = 0;  // sectors of the whole disk
@@ -133,7 +138,8 @@ struct SparseWriteRequest {
 // sectors [firstSourceSector, firstSourceSector + sectors). Reports (sector
 // reached in the whole disk, progressTotal) after each written grain and each
 // GT range; a false answer stops with DISK_CANCELLED and leaves the partial
-// file for the caller to delete.
+// file for the caller to delete. The calling thread makes every read of the
+// source, every write and every report; only deflating is shared out.
 DiskResult SparseWriteExtent(const char* path, ImageHandle* source,
                              const SparseWriteRequest& request);
 // The same from any source (the image form above wraps ImageExtentSource).

@@ -1,7 +1,8 @@
 // Writing a whole new sparse extent from a source in one pass: the plain
 // layout (redundant GD and GD with all their GTs at the front) or the
 // stream-optimized one (compressed grains, each GT behind its grains, the GD
-// and a footer at the end).
+// and a footer at the end). Compressed grains are deflated by the record
+// queue, on several threads, and written in disk order as they come back.
 #include <algorithm>
 #include <cstring>
 
@@ -10,17 +11,14 @@
 #include "Heap.h"
 #include "SparseCommon.h"
 #include "SparseExtent.h"
-#include "SparseGrain.h"
 #include "SparseLayout.h"
+#include "SparseRecordQueue.h"
 
 namespace qvt {
 namespace {
 
 constexpr std::uint32_t kGrainBytes = kEngineGrainSectors * 512;
 constexpr std::uint64_t kSectorsPerGt = kEngineGrainSectors * kGtesPerGt;
-// Deflate output for one grain with its record head; a grain that does not
-// fit is DISK_E_LIMIT (level 1 grows incompressible data by far less).
-constexpr std::uint32_t kRecordBytes = 128 * 1024;
 // Zeros are written in chunks of this size.
 constexpr std::uint32_t kZeroChunkBytes = kGrainBytes;
 
@@ -32,23 +30,20 @@ struct Writer {
   std::uint32_t numGts = 0;
   std::uint32_t gdSectors = 0;
   FileStream file{};
-  std::uint8_t* gd = nullptr;      // gdSectors sectors, entries little-endian
-  std::uint8_t* gt = nullptr;      // one GT, little-endian
-  std::uint8_t* grain = nullptr;   // one grain of source sectors
-  std::uint8_t* zeros = nullptr;   // kZeroChunkBytes of zeros
-  std::uint8_t* record = nullptr;  // a compressed grain record
-  GrainDeflater deflater;
+  std::uint8_t* gd = nullptr;     // gdSectors sectors, entries little-endian
+  std::uint8_t* gt = nullptr;     // one GT, little-endian
+  std::uint8_t* grain = nullptr;  // one grain of source sectors (uncompressed only)
+  std::uint8_t* zeros = nullptr;  // kZeroChunkBytes of zeros
+  RecordQueue records;            // compressed only: the grains in flight, the workers
   std::uint64_t nextFree = 0;
 
   Writer(const ExtentSource& s, const SparseWriteRequest& r) : source(s), request(r) {}
   ~Writer() {
     StreamClose(&file);
-    GrainDeflaterEnd(&deflater);
     EngineFree(gd);
     EngineFree(gt);
     EngineFree(grain);
     EngineFree(zeros);
-    EngineFree(record);
   }
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
@@ -75,19 +70,13 @@ DiskResult CheckRequest(const SparseWriteRequest& r) {
 DiskResult Allocate(Writer* w) {
   w->gd = static_cast<std::uint8_t*>(EngineAlloc(static_cast<std::size_t>(w->gdSectors) * 512));
   w->gt = static_cast<std::uint8_t*>(EngineAlloc(kGtBytes));
-  w->grain = static_cast<std::uint8_t*>(EngineAlloc(kGrainBytes));
   w->zeros = static_cast<std::uint8_t*>(EngineAlloc(kZeroChunkBytes));
-  if (w->gd == nullptr || w->gt == nullptr || w->grain == nullptr || w->zeros == nullptr) {
-    return DISK_E_NOMEM;
-  }
+  if (w->gd == nullptr || w->gt == nullptr || w->zeros == nullptr) return DISK_E_NOMEM;
   std::memset(w->gd, 0, static_cast<std::size_t>(w->gdSectors) * 512);
   std::memset(w->zeros, 0, kZeroChunkBytes);
-  if (w->compressed()) {
-    w->record = static_cast<std::uint8_t*>(EngineAlloc(kRecordBytes));
-    if (w->record == nullptr) return DISK_E_NOMEM;
-    QVT_DISK_TRY(GrainDeflaterInit(&w->deflater));
-  }
-  return DISK_OK;
+  if (w->compressed()) return RecordQueueStart(&w->records, w->request.deflateThreads);
+  w->grain = static_cast<std::uint8_t*>(EngineAlloc(kGrainBytes));
+  return w->grain == nullptr ? DISK_E_NOMEM : DISK_OK;
 }
 
 DiskResult Write(Writer* w, std::uint64_t sector, std::uint64_t bytes, const void* data,
@@ -158,26 +147,77 @@ DiskResult Report(const Writer& w, std::uint64_t extentSector) {
              : DISK_CANCELLED;
 }
 
-// Appends the grain in w->grain; its first sector in the file goes to *gte.
-DiskResult AppendGrain(Writer* w, std::uint64_t grainFirst, std::uint32_t* gte) {
+// Grain `first` of the range starting at `rangeFirst` went to file sector
+// `gte`.
+DiskResult GrainWritten(Writer* w, std::uint64_t rangeFirst, std::uint64_t first,
+                        std::uint32_t gte) {
+  WriteLE32(w->gt + 4 * ((first - rangeFirst) / kEngineGrainSectors), gte);
+  return Report(*w, std::min<std::uint64_t>(first + kEngineGrainSectors, w->request.sectors));
+}
+
+// Writes the oldest record the queue holds at the file's end.
+DiskResult WriteOldestRecord(Writer* w, std::uint64_t rangeFirst) {
   // GTEs are 32-bit sectors.
   if (w->nextFree > UINT32_MAX) return DISK_E_LIMIT;
-  *gte = static_cast<std::uint32_t>(w->nextFree);
-  if (!w->compressed()) {
-    QVT_DISK_TRY(Write(w, w->nextFree, kGrainBytes, w->grain, DISK_E_GRAIN_WRITE));
-    w->nextFree += kEngineGrainSectors;
+  const std::uint8_t* record = nullptr;
+  std::uint32_t bytes = 0;
+  std::uint64_t first = 0;
+  QVT_DISK_TRY(RecordQueueTake(&w->records, &record, &bytes, &first));
+  const auto gte = static_cast<std::uint32_t>(w->nextFree);
+  QVT_DISK_TRY(Write(w, w->nextFree, bytes, record, DISK_E_GRAIN_WRITE));
+  w->nextFree += bytes / kSectorBytes;
+  return GrainWritten(w, rangeFirst, first, gte);
+}
+
+DiskResult WriteAllRecords(Writer* w, std::uint64_t rangeFirst) {
+  while (!RecordQueueEmpty(w->records)) QVT_DISK_TRY(WriteOldestRecord(w, rangeFirst));
+  return DISK_OK;
+}
+
+// Grain [first, first + count) of the extent, unless the source has nothing
+// there: read and handed to the record queue, or, uncompressed, written at
+// the file's end at once.
+DiskResult CopyGrain(Writer* w, std::uint64_t rangeFirst, std::uint64_t first,
+                     std::uint32_t count) {
+  const std::uint32_t base = w->request.firstSourceSector;
+  bool empty = false;
+  QVT_DISK_TRY(SourceIsEmpty(w, static_cast<std::uint32_t>(base + first), count, &empty));
+  if (empty) return DISK_OK;
+  std::uint8_t* grain = w->compressed() ? RecordQueueNextGrain(&w->records) : w->grain;
+  QVT_DISK_TRY(
+      w->source.read(w->source.context, (base + first) * kSectorBytes, count * 512, grain));
+  std::memset(grain + count * 512, 0, kGrainBytes - count * 512);
+  if (w->compressed()) {
+    RecordQueueHandIn(&w->records, first);
     return DISK_OK;
   }
-  std::uint32_t size = 0;
-  QVT_DISK_TRY(GrainDeflate(&w->deflater, w->grain, kGrainBytes, w->record + kGrainHeadBytes,
-                            kRecordBytes - kGrainHeadBytes, &size));
-  EncodeSparseGrainHead(SparseGrainHead{grainFirst, size}, w->record);
-  const std::uint64_t used = kGrainHeadBytes + static_cast<std::uint64_t>(size);
-  const std::uint64_t sectors = (used + kSectorBytes - 1) / kSectorBytes;
-  std::memset(w->record + used, 0, static_cast<std::size_t>(sectors * kSectorBytes - used));
-  QVT_DISK_TRY(Write(w, w->nextFree, sectors * kSectorBytes, w->record, DISK_E_GRAIN_WRITE));
-  w->nextFree += sectors;
-  return DISK_OK;
+  if (w->nextFree > UINT32_MAX) return DISK_E_LIMIT;
+  const auto gte = static_cast<std::uint32_t>(w->nextFree);
+  QVT_DISK_TRY(Write(w, w->nextFree, kGrainBytes, grain, DISK_E_GRAIN_WRITE));
+  w->nextFree += kEngineGrainSectors;
+  return GrainWritten(w, rangeFirst, first, gte);
+}
+
+// The grains of [rangeFirst, rangeEnd) that hold data, in order, their GTEs
+// in w->gt. Records are written as the queue fills and all before the range
+// ends, so the file gets the same writes in the same order as when each
+// grain is deflated right before its write.
+DiskResult WriteGrains(Writer* w, std::uint64_t rangeFirst, std::uint64_t rangeEnd) {
+  for (std::uint64_t first = rangeFirst; first < rangeEnd; first += kEngineGrainSectors) {
+    if (w->compressed() && RecordQueueFull(w->records)) {
+      QVT_DISK_TRY(WriteOldestRecord(w, rangeFirst));
+    }
+    const auto count =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(kEngineGrainSectors, rangeEnd - first));
+    const DiskResult copied = CopyGrain(w, rangeFirst, first, count);
+    if (copied != DISK_OK) {
+      // The grains before a failed read still go out first, and a failure
+      // or stop among them is the one to report.
+      QVT_DISK_TRY(WriteAllRecords(w, rangeFirst));
+      return copied;
+    }
+  }
+  return WriteAllRecords(w, rangeFirst);
 }
 
 DiskResult WriteMarker(Writer* w, std::uint64_t value, std::uint32_t type) {
@@ -188,50 +228,36 @@ DiskResult WriteMarker(Writer* w, std::uint64_t value, std::uint32_t type) {
   return DISK_OK;
 }
 
+DiskResult WriteGt(Writer* w, std::uint32_t g) {
+  if (!w->request.streamOptimized) {
+    const std::uint64_t rgt = w->header.rgdOffset + w->gdSectors + kGtSectors * g;
+    const std::uint64_t gt = w->header.gdOffset + w->gdSectors + kGtSectors * g;
+    QVT_DISK_TRY(Write(w, rgt, kGtBytes, w->gt, DISK_E_GRAIN_WRITE));
+    return Write(w, gt, kGtBytes, w->gt, DISK_E_GRAIN_WRITE);
+  }
+  QVT_DISK_TRY(WriteMarker(w, kGtSectors, MARKER_GT));
+  if (w->nextFree > UINT32_MAX) return DISK_E_LIMIT;
+  WriteLE32(w->gd + 4 * static_cast<std::size_t>(g), static_cast<std::uint32_t>(w->nextFree));
+  QVT_DISK_TRY(Write(w, w->nextFree, kGtBytes, w->gt, DISK_E_GRAIN_WRITE));
+  w->nextFree += kGtSectors;
+  return DISK_OK;
+}
+
 // GT range g: its grains in order, then its GT.
 DiskResult WriteRange(Writer* w, std::uint32_t g) {
-  const std::uint32_t sectors = w->request.sectors;
   const std::uint64_t rangeFirst = g * kSectorsPerGt;
-  const std::uint64_t rangeEnd = std::min<std::uint64_t>(rangeFirst + kSectorsPerGt, sectors);
-  const std::uint32_t base = w->request.firstSourceSector;
+  const std::uint64_t rangeEnd =
+      std::min<std::uint64_t>(rangeFirst + kSectorsPerGt, w->request.sectors);
   bool empty = false;
-  QVT_DISK_TRY(SourceIsEmpty(w, static_cast<std::uint32_t>(base + rangeFirst),
+  QVT_DISK_TRY(SourceIsEmpty(w,
+                             static_cast<std::uint32_t>(w->request.firstSourceSector + rangeFirst),
                              static_cast<std::uint32_t>(rangeEnd - rangeFirst), &empty));
   if (empty) return Report(*w, rangeEnd);
-
   std::memset(w->gt, 0, kGtBytes);
-  bool anyGrain = false;
-  for (std::uint64_t first = rangeFirst; first < rangeEnd; first += kEngineGrainSectors) {
-    const auto count =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(kEngineGrainSectors, rangeEnd - first));
-    QVT_DISK_TRY(SourceIsEmpty(w, static_cast<std::uint32_t>(base + first), count, &empty));
-    if (empty) continue;
-    QVT_DISK_TRY(
-        w->source.read(w->source.context, (base + first) * kSectorBytes, count * 512, w->grain));
-    std::memset(w->grain + count * 512, 0, kGrainBytes - count * 512);
-    std::uint32_t gte = 0;
-    QVT_DISK_TRY(AppendGrain(w, first, &gte));
-    WriteLE32(w->gt + 4 * ((first - rangeFirst) / kEngineGrainSectors), gte);
-    anyGrain = true;
-    QVT_DISK_TRY(Report(*w, std::min<std::uint64_t>(first + kEngineGrainSectors, sectors)));
-  }
-
-  // A range whose grains all turned out empty keeps its zero GT (plain) or
-  // has none (stream-optimized).
-  if (anyGrain) {
-    if (w->request.streamOptimized) {
-      QVT_DISK_TRY(WriteMarker(w, kGtSectors, MARKER_GT));
-      if (w->nextFree > UINT32_MAX) return DISK_E_LIMIT;
-      WriteLE32(w->gd + 4 * static_cast<std::size_t>(g), static_cast<std::uint32_t>(w->nextFree));
-      QVT_DISK_TRY(Write(w, w->nextFree, kGtBytes, w->gt, DISK_E_GRAIN_WRITE));
-      w->nextFree += kGtSectors;
-    } else {
-      const std::uint64_t rgt = w->header.rgdOffset + w->gdSectors + kGtSectors * g;
-      const std::uint64_t gt = w->header.gdOffset + w->gdSectors + kGtSectors * g;
-      QVT_DISK_TRY(Write(w, rgt, kGtBytes, w->gt, DISK_E_GRAIN_WRITE));
-      QVT_DISK_TRY(Write(w, gt, kGtBytes, w->gt, DISK_E_GRAIN_WRITE));
-    }
-  }
+  QVT_DISK_TRY(WriteGrains(w, rangeFirst, rangeEnd));
+  // A range whose grains all turned out empty (no GTE set: a grain never
+  // lies at sector 0) keeps its zero GT (plain) or has none (stream-optimized).
+  if (!BytesAreZero(w->gt, kGtBytes)) QVT_DISK_TRY(WriteGt(w, g));
   return Report(*w, rangeEnd);
 }
 
