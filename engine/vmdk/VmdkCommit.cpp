@@ -17,16 +17,6 @@
 namespace qvt {
 namespace {
 
-struct VmdkCloser {
-  VmdkImage* image = nullptr;
-  ~VmdkCloser() { VmdkImageClose(image); }
-};
-
-struct ExtentCloser {
-  SparseExtent* extent;
-  ~ExtentCloser() { SparseClose(extent); }
-};
-
 // Per parent extent: its copy's name and the bytes the copy reached.
 struct CommitFiles {
   const char** paths = nullptr;
@@ -52,14 +42,11 @@ DiskResult TakeFiles(CommitFiles* f, std::uint32_t count) {
 // entry whose range the child's own files hold.
 DiskResult CountExtra(const char* childPath, const char* parentPath, CommitFiles* f) {
   ImageHandle parent = NoImage();
-  struct Closer {
-    ImageHandle* h;
-    ~Closer() { ImageClose(h); }
-  } closeParent{&parent};
+  ImageCloser closeParent{&parent};
   QVT_DISK_TRY(ImageOpen(&parent, parentPath, true, VMDK_PARENT_NONE, nullptr, nullptr));
   VmdkImage* p = VmdkImageFromHandle(&parent);
   if (p == nullptr) return DISK_E_FORMAT;
-  VmdkCloser child;
+  VmdkImageCloser child;
   QVT_DISK_TRY(VmdkImageOpen(&child.image, childPath, true, VMDK_PARENT_NONE, nullptr, nullptr));
   ImageHandle source{IMAGE_VMDK, child.image};
   if (p->flat) return DISK_OK;
@@ -151,7 +138,7 @@ DiskResult CommitGrains(const MergeDisk& child, const MergeDisk& parent, const C
     options.open = &PreallocatedOpen;
     options.openContext = &files;
   }
-  VmdkCloser p;
+  VmdkImageCloser p;
   QVT_DISK_TRY(VmdkImageOpen(&p.image, parent.path.CString(), false, VMDK_PARENT_OPEN, nullptr,
                              nullptr, &options));
   const std::uint64_t total = MergeTotalSectors(*child.descriptor);

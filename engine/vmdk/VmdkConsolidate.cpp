@@ -13,11 +13,6 @@
 namespace qvt {
 namespace {
 
-struct ImageCloser {
-  ImageHandle* image;
-  ~ImageCloser() { ImageClose(image); }
-};
-
 struct BaseText {
   ByteBuffer text{};
   VmdkDescriptor* descriptor = static_cast<VmdkDescriptor*>(EngineAlloc(sizeof(VmdkDescriptor)));
@@ -25,11 +20,6 @@ struct BaseText {
     VmdkFreeDescriptorText(&text);
     EngineFree(descriptor);
   }
-};
-
-struct ChangeHolder {
-  _VMWARE_VMDK_CHANGE_PARAM* change = VmdkAllocChange();
-  ~ChangeHolder() { VmdkFreeChange(change); }
 };
 
 // A flat or stream-optimized base would lend the child a type its hosted

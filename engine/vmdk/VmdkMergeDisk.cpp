@@ -16,16 +16,9 @@ namespace {
 // and it bounds a header's sector count before it sizes a write.
 constexpr std::uint64_t kMaxEmbeddedBytes = 32768;
 
-struct StreamCloser {
-  FileStream* stream;
-  ~StreamCloser() {
-    if (StreamIsOpen(*stream)) StreamClose(stream);
-  }
-};
-
 DiskResult WriteEmbedded(const char* tempPath, const DescriptorArea& area) {
   FileStream file{};
-  StreamCloser closer{&file};
+  StreamGuard closer(&file);
   if (!FsOpen(tempPath, false, &file)) return DISK_E_OPEN;
   std::uint8_t head[512];
   SparseHeader header{};
@@ -57,7 +50,7 @@ DiskResult MergeReadDisk(const char* path, MergeDisk* disk) {
   disk->descriptor = static_cast<VmdkDescriptor*>(EngineAlloc(sizeof(VmdkDescriptor)));
   if (disk->descriptor == nullptr) return DISK_E_NOMEM;
   FileStream file{};
-  StreamCloser closer{&file};
+  StreamGuard closer(&file);
   if (!FsOpen(disk->path.CString(), true, &file)) return DISK_E_OPEN;
   return VmdkReadDescriptorFromStream(&file, disk->descriptor, &disk->text, &disk->embedded);
 }

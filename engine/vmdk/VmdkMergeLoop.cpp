@@ -15,11 +15,6 @@
 namespace qvt {
 namespace {
 
-struct ExtentCloser {
-  SparseExtent* extent;
-  ~ExtentCloser() { SparseClose(extent); }
-};
-
 struct LoopState {
   ImageHandle* source;
   MergePresenceFn presence;

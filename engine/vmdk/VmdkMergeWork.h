@@ -13,8 +13,27 @@
 #include "ReplaceSet.h"
 #include "SparseExtent.h"
 #include "VmdkDescriptor.h"
+#include "VmdkImage.h"
 
 namespace qvt {
+
+// What the operations close or free on every path.
+struct ImageCloser {
+  ImageHandle* image;
+  ~ImageCloser() { ImageClose(image); }
+};
+struct VmdkImageCloser {
+  VmdkImage* image = nullptr;
+  ~VmdkImageCloser() { VmdkImageClose(image); }
+};
+struct ExtentCloser {
+  SparseExtent* extent;
+  ~ExtentCloser() { SparseClose(extent); }
+};
+struct ChangeHolder {
+  _VMWARE_VMDK_CHANGE_PARAM* change = VmdkAllocChange();
+  ~ChangeHolder() { VmdkFreeChange(change); }
+};
 
 // A disk's descriptor as read from its file (the record is large: heap).
 struct MergeDisk {

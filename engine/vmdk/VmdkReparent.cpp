@@ -14,16 +14,6 @@
 namespace qvt {
 namespace {
 
-struct ChangeHolder {
-  _VMWARE_VMDK_CHANGE_PARAM* change = VmdkAllocChange();
-  ~ChangeHolder() { VmdkFreeChange(change); }
-};
-
-struct ImageCloser {
-  ImageHandle* image;
-  ~ImageCloser() { ImageClose(image); }
-};
-
 TextView PathView(const PathBuffer& p) { return BufferView(p.buffer); }
 
 }  // namespace
