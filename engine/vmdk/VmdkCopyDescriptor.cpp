@@ -8,7 +8,6 @@
 #include "SparseCommon.h"
 #include "TextConvert.h"
 #include "VmdkCopyWork.h"
-#include "VmdkDescriptorLine.h"
 
 namespace qvt {
 namespace {
@@ -66,29 +65,6 @@ DiskResult SetExtents(const VmdkLayout& layout, _VMWARE_VMDK_CHANGE_PARAM* c) {
   return DISK_OK;
 }
 
-// The source text without the offsets of its extent lines: the copy's
-// extents are sparse, and a sparse extent line with an offset is refused by
-// other readers (the rewrite drops it only for a single extent).
-bool DropExtentOffsets(TextView source, ByteBuffer* out) {
-  std::uint32_t pos = 0;
-  TextView text{};
-  bool hasBreak = false;
-  vmdk::Line line{};
-  while (vmdk::NextLine(source, &pos, &text, &hasBreak)) {
-    TextView keep = text;
-    TextView rest{text.data + text.length, 0};
-    if (vmdk::ClassifyLine(text, &line) == vmdk::LINE_EXTENT && line.extent.hasOffset) {
-      keep.length = static_cast<std::uint32_t>(line.extent.offsetGap.data - text.data);
-      rest = line.extent.rest;
-    }
-    if (!BufferAppendView(out, keep) || !BufferAppendView(out, rest) ||
-        (hasBreak && !BufferAppend(out, "\n", 1))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // What the rewrite must produce: a base disk with the copy's extents.
 DiskResult CheckParses(TextView text, const VmdkLayout& layout) {
   HeapBlock area(sizeof(VmdkDescriptor));
@@ -137,16 +113,9 @@ DiskResult RewriteSource(VmdkCopyWork* work, const ImageGeometry& geometry, Byte
     if (!TextConvertAppend(&b, outEnc, text, sourceEnc)) return DISK_E_LIMIT;
     text = BufferView(b);
   }
-  // Dropping offsets and turning CR LF into LF only shortens the text.
-  HeapBlock stripped(text.length + 1);
-  if (!stripped) return DISK_E_NOMEM;
-  ByteBuffer plain;
-  BufferInit(&plain, stripped.get(), text.length + 1);
-  if (!DropExtentOffsets(text, &plain)) return DISK_E_FORMAT;
-
   // The CID, parentCID and createType are ASCII, the same in every
   // encoding the descriptor uses; only a borrowed ddb.uuid has its own.
-  if (!VmdkRewriteDescriptor(BufferView(plain), outEnc, out, outEnc, *work->change, work->uuidEnc,
+  if (!VmdkRewriteDescriptor(text, outEnc, out, outEnc, *work->change, work->uuidEnc,
                              ENC_SHIFT_JIS)) {
     return DISK_E_FORMAT;
   }

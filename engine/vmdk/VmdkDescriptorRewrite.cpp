@@ -255,9 +255,10 @@ void ExtentLineOut(Rewrite* r, TextView text, bool hasBreak, const vmdk::ExtentL
         sparse ? ENC_SHIFT_JIS : s, line.gap1, s, e.sectors, line.gap2, s,
         sparse ? AsciiView("SPARSE") : line.type, sparse ? ENC_SHIFT_JIS : s, line.gap3, s,
         e.fileName, r->nameEnc);
-    // A single flat extent turned sparse loses its offset: sparse extents
-    // have none.
-    if (!(sparse && c.extentCount == 1)) Put(&r->w, "%t%t", line.offsetGap, s, line.offset, s);
+    // An extent turned sparse loses its offset: sparse extent lines have
+    // none, and readers refuse one that does (a child of a split flat disk
+    // has one such line per extent).
+    if (!sparse) Put(&r->w, "%t%t", line.offsetGap, s, line.offset, s);
     Put(&r->w, "%t\n", line.rest, s);
   } else if (hasBreak) {
     Put(&r->w, "%t\n", text, s);

@@ -98,6 +98,26 @@ INSTANTIATE_TEST_SUITE_P(Subformats, ChildOverQemuParent,
                                          "monolithicFlat", "twoGbMaxExtentFlat",
                                          "streamOptimized"));
 
+// Over 2 GiB a split flat parent has several extents; each of the child's
+// sparse extent lines must come without the parent's flat offset, which
+// readers refuse on a sparse line.
+TEST_F(ChildOverQemuParent, OfASplitFlatParentWithSeveralExtentsIsReadByQemu) {
+  const std::string parent = Native(L"p.vmdk");
+  const std::string child = Native(L"c.vmdk");
+  ASSERT_EQ(test::Run("qemu-img create -q -f vmdk -o subformat=twoGbMaxExtentFlat " +
+                      test::Quote(parent) + " 3G"),
+            0);
+  ASSERT_EQ(test::Run("qemu-io -f vmdk -c 'write -P 0x5a 2500M 64k' " + test::Quote(parent)), 0);
+  ASSERT_EQ(CreateChildOf(dir_.Engine(L"p.vmdk"), dir_.Engine(L"c.vmdk"), false), DISK_OK);
+  const std::string text = ReadNative(dir_.Native(L"c.vmdk"));
+  EXPECT_NE(text.find("RW 4194304 SPARSE \"c-s001.vmdk\"\n"), std::string::npos) << text;
+  std::string log;
+  EXPECT_EQ(test::Run("qemu-img check -f vmdk " + test::Quote(child), &log), 0) << log;
+  EXPECT_EQ(test::Run("qemu-io -f vmdk -c 'read -P 0x5a 2500M 64k' " + test::Quote(child), &log),
+            0)
+      << log;
+}
+
 class ChildDescriptor : public testing::Test {
  protected:
   void SetUp() override {

